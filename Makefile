@@ -1,0 +1,34 @@
+# The two commands of the README, and the developer's extras.
+.PHONY: all test demo fuzz bench format bootstrap
+
+all: test
+
+bootstrap:
+	@./scripts/bootstrap
+
+test: bootstrap
+	cmake --workflow --preset all
+
+demo: bootstrap
+	cmake --preset all >/dev/null
+	cmake --build --preset all
+	@./scripts/demo build/all
+
+FUZZ_SECONDS ?= 60
+fuzz: bootstrap
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	@for t in exempt_code request; do \
+	    echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
+	    mkdir -p build/fuzz/corpus-$$t; \
+	    build/fuzz/tests/driver/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=300 \
+	        build/fuzz/corpus-$$t tests/driver/corpus/$$t || exit 1; \
+	done
+
+bench: bootstrap
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench
+	build/bench/tests/driver/policy_bench
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i

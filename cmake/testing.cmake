@@ -1,0 +1,43 @@
+enable_testing()
+if(NOT QG_DRIVER_ONLY)
+    # GoogleTest from Debian's source package, built with each tree's own toolchain.
+    include(FetchContent)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    FetchContent_Declare(googletest SOURCE_DIR /usr/src/googletest)
+    FetchContent_MakeAvailable(googletest)
+    include(GoogleTest)
+endif()
+
+if(WIN32)
+    # Windows test executables run in Wine, in a prefix private to this build tree.
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        "${CMAKE_SOURCE_DIR}/cmake/wine-run;${CMAKE_BINARY_DIR}/wineprefix")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(QG_TEST_PREFIX "win64.")
+    else()
+        set(QG_TEST_PREFIX "win32.")
+    endif()
+    # Listing the cases needs Wine: do it when CTest runs, not at build time.
+    set(QG_DISCOVERY_MODE PRE_TEST)
+else()
+    set(QG_TEST_PREFIX "host.")
+    set(QG_DISCOVERY_MODE POST_BUILD)
+endif()
+
+if(QG_SANITIZE AND NOT WIN32)
+    set(QG_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all
+                           -fno-omit-frame-pointer)
+endif()
+
+# qg_test(NAME SOURCES... [LIBS ...]): a GoogleTest executable whose cases CTest
+# lists one by one, named after the tree they run in.
+function(qg_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE GTest::gtest_main ${T_LIBS})
+    target_compile_options(${name} PRIVATE ${QG_SANITIZER_FLAGS})
+    target_link_options(${name} PRIVATE ${QG_SANITIZER_FLAGS})
+    gtest_discover_tests(${name} TEST_PREFIX "${QG_TEST_PREFIX}" DISCOVERY_TIMEOUT 120
+                         DISCOVERY_MODE ${QG_DISCOVERY_MODE} PROPERTIES TIMEOUT 120)
+endfunction()

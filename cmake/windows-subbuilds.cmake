@@ -1,0 +1,24 @@
+# The Windows trees are sub-builds of the host tree: one build and one CTest run
+# cover every toolchain. Each tree has its own Wine prefix.
+include(ExternalProject)
+
+function(qg_windows_tree name toolchain)
+    set(dir ${CMAKE_BINARY_DIR}/${name})
+    ExternalProject_Add(${name}
+        SOURCE_DIR ${CMAKE_SOURCE_DIR}
+        BINARY_DIR ${dir}
+        CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${toolchain}
+                   -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+                   -DQG_DIST_DIR=${QG_DIST_DIR}
+        INSTALL_COMMAND ""
+        BUILD_ALWAYS ON
+        USES_TERMINAL_BUILD ON)
+    # CTest runs the tree's tests together with the host's.
+    file(WRITE ${CMAKE_BINARY_DIR}/${name}-tests.cmake
+         "if(EXISTS \"${dir}/CTestTestfile.cmake\")\n  subdirs(\"${dir}\")\nendif()\n")
+    set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY TEST_INCLUDE_FILES
+                 ${CMAKE_BINARY_DIR}/${name}-tests.cmake)
+endfunction()
+
+qg_windows_tree(windows-x64 toolchain-mingw-x86_64.cmake)
+qg_windows_tree(windows-x86 toolchain-mingw-i686.cmake)
