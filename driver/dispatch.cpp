@@ -1,0 +1,94 @@
+// What happens to ordinary requests: writes, device controls, power and the rest.
+// Each routine holds the filter device's remove lock while the request is in it.
+#include "filter.h"
+
+// Passes the request down untouched; completes it only when removal has begun.
+NTSTATUS NTAPI DispatchPassThrough(PDEVICE_OBJECT device, PIRP irp) {
+    FilterExtension* ext = ExtensionOf(device);
+    NTSTATUS status = IoAcquireRemoveLock(&ext->RemoveLock, irp);
+    if (!NT_SUCCESS(status)) {
+        return CompleteRequest(irp, status);
+    }
+    status = PassDown(ext, irp);
+    IoReleaseRemoveLock(&ext->RemoveLock, irp);
+    return status;
+}
+
+// Completes writes to a protected disk with STATUS_ACCESS_DENIED, whatever their
+// offset, length or flags; passes every other write down.
+NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
+    FilterExtension* ext = ExtensionOf(device);
+    NTSTATUS status = IoAcquireRemoveLock(&ext->RemoveLock, irp);
+    if (!NT_SUCCESS(status)) {
+        return CompleteRequest(irp, status);
+    }
+    DiskRequest write = {};
+    write.MajorFunction = IRP_MJ_WRITE;
+    const RequestDecision decision = DecideRequest(write, ext->Drive, GlobalMode);
+    status = decision.CompleteHere ? CompleteRequest(irp, decision.Status) : PassDown(ext, irp);
+    IoReleaseRemoveLock(&ext->RemoveLock, irp);
+    return status;
+}
+
+// Answers the write-ability query for a protected disk and the five control codes
+// itself, holding the remove lock until the request is completed; hands every
+// other request to DispatchPassThrough after giving back its own hold.
+NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+    const uint32_t mode = GlobalMode;
+    FilterExtension* ext = ExtensionOf(device);
+    NTSTATUS status = IoAcquireRemoveLock(&ext->RemoveLock, irp);
+    if (!NT_SUCCESS(status)) {
+        return CompleteRequest(irp, status);
+    }
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    uint32_t* const word = static_cast<uint32_t*>(irp->AssociatedIrp.SystemBuffer);
+
+    DiskRequest request = {};
+    request.MajorFunction = IRP_MJ_DEVICE_CONTROL;
+    request.IoControlCode = stack->Parameters.DeviceIoControl.IoControlCode;
+    request.InputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    request.OutputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    if (request.InputLength == WP_WORD_BYTES && word != nullptr) {
+        request.InputWord = *word;
+    }
+    request.SenderMayChangeState =
+        SenderMayChangeState(irp->RequestorMode == KernelMode, stack->Flags);
+
+    const DriveState drive = ext->Drive;
+    const RequestDecision decision = DecideRequest(request, drive, mode);
+    if (!decision.CompleteHere) {
+        IoReleaseRemoveLock(&ext->RemoveLock, irp);
+        return DispatchPassThrough(device, irp);
+    }
+    // Store only what this request changes, so that a concurrent change by another
+    // request is never overwritten with the value read before it.
+    if (decision.ProtectOn != drive.ProtectOn) {
+        ext->Drive.ProtectOn = decision.ProtectOn;
+    }
+    if (decision.GlobalMode != mode) {
+        GlobalMode = decision.GlobalMode;
+    }
+    if (decision.WritesReply && word != nullptr) {
+        *word = decision.Reply;
+    }
+    if (decision.SetsInformation) {
+        irp->IoStatus.Information = decision.Information;
+    }
+    status = CompleteRequest(irp, decision.Status);
+    IoReleaseRemoveLock(&ext->RemoveLock, irp);
+    return status;
+}
+
+// Power requests are never changed or refused.
+NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
+    FilterExtension* ext = ExtensionOf(device);
+    NTSTATUS status = IoAcquireRemoveLock(&ext->RemoveLock, irp);
+    PoStartNextPowerIrp(irp);
+    if (!NT_SUCCESS(status)) {
+        return CompleteRequest(irp, status);
+    }
+    IoSkipCurrentIrpStackLocation(irp);
+    status = PoCallDriver(ext->LowerDevice, irp);
+    IoReleaseRemoveLock(&ext->RemoveLock, irp);
+    return status;
+}
