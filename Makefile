@@ -29,6 +29,9 @@ bench: bootstrap
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	build/bench/tests/driver/policy_bench
+	cmake --preset all >/dev/null
+	cmake --build --preset all
+	cmake/wine-run build/all/windows-x64/wineprefix build/all/windows-x64/tests/driver/sim_stack_bench.exe
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
