@@ -18,11 +18,12 @@ FUZZ_SECONDS ?= 60
 fuzz: bootstrap
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz
-	@for t in exempt_code request; do \
-	    echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
-	    mkdir -p build/fuzz/corpus-$$t; \
-	    build/fuzz/tests/driver/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -max_len=300 \
-	        build/fuzz/corpus-$$t tests/driver/corpus/$$t || exit 1; \
+	@for t in driver/exempt_code driver/request common/multisz; do \
+	    dir=$${t%/*}; name=$${t#*/}; \
+	    echo "fuzzing $$name for $(FUZZ_SECONDS) s"; \
+	    mkdir -p build/fuzz/corpus-$$name; \
+	    build/fuzz/tests/$$dir/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -max_len=300 \
+	        build/fuzz/corpus-$$name tests/$$dir/corpus/$$name || exit 1; \
 	done
 
 bench: bootstrap
