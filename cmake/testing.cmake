@@ -30,14 +30,16 @@ if(QG_SANITIZE AND NOT WIN32)
                            -fno-omit-frame-pointer)
 endif()
 
-# qg_test(NAME SOURCES... [LIBS ...]): a GoogleTest executable whose cases CTest
-# lists one by one, named after the tree they run in.
+# qg_test(NAME SOURCES... [LIBS ...] [PROPERTIES ...]): a GoogleTest executable
+# whose cases CTest lists one by one, named after the tree they run in. PROPERTIES
+# go to every case, e.g. RESOURCE_LOCK machine_state for tests that change the
+# registry, the services or Program Files and so must not run alongside each other.
 function(qg_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE GTest::gtest_main ${T_LIBS})
     target_compile_options(${name} PRIVATE ${QG_SANITIZER_FLAGS})
     target_link_options(${name} PRIVATE ${QG_SANITIZER_FLAGS})
     gtest_discover_tests(${name} TEST_PREFIX "${QG_TEST_PREFIX}" DISCOVERY_TIMEOUT 120
-                         DISCOVERY_MODE ${QG_DISCOVERY_MODE} PROPERTIES TIMEOUT 120)
+                         DISCOVERY_MODE ${QG_DISCOVERY_MODE} PROPERTIES TIMEOUT 120 ${T_PROPERTIES})
 endfunction()

@@ -1,0 +1,151 @@
+// Multi-string values in Wine's real registry: making an entry the first one once,
+// whatever the value held before, and leaving a value of another type alone.
+#include "multisz_support.h"
+#include "registry.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const wchar_t* kKey = L"Software\\QuillGuardTest\\Filters";
+constexpr const wchar_t* kValue = L"UpperFilters";
+
+class MultiSzValue : public ::testing::Test {
+protected:
+    void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\QuillGuardTest"); }
+    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\QuillGuardTest"); }
+
+    // Stores exactly `bytes` bytes. The registry (Wine's as Windows') counts one more
+    // character when a string's data is followed by a null in memory, so the copy
+    // stored from is followed by non-null characters.
+    static void Store(DWORD type, const void* data, DWORD bytes) {
+        std::string padded(static_cast<const char*>(data), bytes);
+        padded.append(4, 'Z');
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key, kValue, 0, type, reinterpret_cast<const BYTE*>(padded.data()),
+                                 bytes),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    static void StoreList(const std::u16string& list) {
+        Store(REG_MULTI_SZ, list.data(), static_cast<DWORD>(list.size() * 2));
+    }
+
+    // The stored value exactly as the registry holds it: type and bytes.
+    static std::string Stored(DWORD* type) {
+        BYTE data[512];
+        DWORD bytes = sizeof data;
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_ANY | RRF_NOEXPAND, type, data,
+                         &bytes) != ERROR_SUCCESS) {
+            return "<absent>";
+        }
+        return std::string(reinterpret_cast<char*>(data), bytes);
+    }
+
+    static std::string Bytes(const std::u16string& list) {
+        return std::string(reinterpret_cast<const char*>(list.data()), list.size() * 2);
+    }
+};
+
+TEST_F(MultiSzValue, AddingMakesTheEntryFirstOnceAndKeepsTheOthersInOrder) {
+    struct Case {
+        const char* what;
+        std::u16string stored; // as raw characters; empty string here means "no value"
+        bool exists;
+        const wchar_t* entry;
+        Entries result;
+    };
+    const Case cases[] = {
+        {"absent value", u"", false, L"x", {u"x"}},
+        {"empty list", ListOf({}), true, L"x", {u"x"}},
+        {"equal entries in any case",
+         ListOf({u"a", u"X", u"b", u"x"}),
+         true,
+         L"x",
+         {u"x", u"a", u"b"}},
+        {"the usual PartMgr", ListOf({u"PartMgr"}), true, L"quilldrv", {u"quilldrv", u"PartMgr"}},
+        {"driver in capitals",
+         ListOf({u"QUILLDRV", u"PartMgr"}),
+         true,
+         L"quilldrv",
+         {u"quilldrv", u"PartMgr"}},
+        {"already first",
+         ListOf({u"quilldrv", u"PartMgr"}),
+         true,
+         L"quilldrv",
+         {u"quilldrv", u"PartMgr"}},
+        {"accented capital differs", ListOf({u"\u00c9"}), true, L"\u00e9", {u"\u00e9", u"\u00c9"}},
+        {"last string without its null", std::u16string(u"a\0bc", 4), true, L"x", {u"x", u"a"}},
+        {"no final null", std::u16string(u"a\0b\0", 4), true, L"x", {u"x", u"a", u"b"}},
+    };
+    for (const Case& c : cases) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\QuillGuardTest");
+        if (c.exists) {
+            StoreList(c.stored);
+        }
+        ASSERT_TRUE(AddToMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, c.entry)) << c.what;
+        DWORD type = 0;
+        EXPECT_EQ(Stored(&type), Bytes(ListOf(c.result))) << c.what;
+        EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ)) << c.what;
+    }
+}
+
+TEST_F(MultiSzValue, AddingToDataOfOddOrZeroSizeReadsOnlyTheStoredBytes) {
+    // Zero bytes: the empty list.
+    Store(REG_MULTI_SZ, "", 0);
+    ASSERT_TRUE(AddToMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, L"x"));
+    DWORD type = 0;
+    EXPECT_EQ(Stored(&type), Bytes(ListOf({u"x"})));
+
+    // "a", its null and one stray byte.
+    const char odd[] = {'a', 0, 0, 0, 'b'};
+    Store(REG_MULTI_SZ, odd, sizeof odd);
+    ASSERT_TRUE(AddToMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, L"x"));
+    EXPECT_EQ(Stored(&type), Bytes(ListOf({u"x", u"a"})));
+}
+
+TEST_F(MultiSzValue, AValueOfAnotherTypeFailsTheAddAndStaysUnchanged) {
+    const wchar_t text[] = L"PartMgr";
+    Store(REG_SZ, text, sizeof text);
+    EXPECT_FALSE(AddToMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, L"quilldrv"));
+    DWORD type = 0;
+    EXPECT_EQ(Stored(&type), std::string(reinterpret_cast<const char*>(text), sizeof text));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+
+    MultiSzBlock list;
+    EXPECT_FALSE(ReadMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, list));
+    EXPECT_FALSE(list);
+}
+
+TEST_F(MultiSzValue, AnEmptyEntryFailsTheAddAndLeavesTheListAlone) {
+    StoreList(ListOf({u"PartMgr"}));
+    EXPECT_FALSE(AddToMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, L""));
+    DWORD type = 0;
+    EXPECT_EQ(Stored(&type), Bytes(ListOf({u"PartMgr"})));
+}
+
+TEST_F(MultiSzValue, ReadingAnAbsentValueSucceedsWithNoListAndCreatesTheKey) {
+    MultiSzBlock list = BlockOf(ListOf({u"stale"}));
+    EXPECT_TRUE(ReadMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, list));
+    EXPECT_FALSE(list);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+TEST_F(MultiSzValue, WritingStoresTheWholeListAndNothingMore) {
+    const std::u16string list = ListOf({u"one", u"two"});
+    ASSERT_TRUE(WriteMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, list.c_str()));
+    DWORD type = 0;
+    EXPECT_EQ(Stored(&type), Bytes(list));
+    MultiSzBlock read;
+    ASSERT_TRUE(ReadMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, read));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(EntriesOf(read.get()), (Entries{u"one", u"two"}));
+}
+
+} // namespace

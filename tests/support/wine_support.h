@@ -1,0 +1,145 @@
+// What the Windows tests share: waiting with a limit, files and folders, and
+// answering the message boxes that a call under test shows.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Polls `condition` every 10 ms until it holds or `timeoutMs` has passed.
+template <typename Condition> bool WaitUntil(Condition condition, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (GetTickCount64() >= end) {
+            return false;
+        }
+        Sleep(10);
+    }
+}
+
+inline bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline std::string ReadFileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "<missing>";
+    }
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
+
+// The names in a folder, "." and ".." left out.
+inline std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// Deletes a file or a whole folder, read-only files included.
+inline void DeleteTree(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        for (const auto& name : FolderEntries(path)) {
+            DeleteTree(path + L"\\" + name);
+        }
+        RemoveDirectoryW(path.c_str());
+    } else {
+        DeleteFileW(path.c_str());
+    }
+}
+
+// The user's temporary folder, without its trailing backslash.
+inline std::wstring TempFolder() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetTempPathW(MAX_PATH, path);
+    return std::wstring(path, length > 0 && path[length - 1] == L'\\' ? length - 1 : length);
+}
+
+// What a message box showed, as a second thread saw it before answering it.
+struct BoxSeen {
+    bool appeared = false;
+    std::wstring text;
+    HICON icon = nullptr;
+    DWORD ownerThread = 0; // the thread that the box must appear on
+};
+
+inline BOOL CALLBACK FindDialogOfThread(HWND window, LPARAM found) {
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (std::wstring(className) == L"#32770") {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits up to 5 s for a message box on `seen->ownerThread`, records its text and
+// icon, and presses its OK button.
+inline DWORD WINAPI AnswerBoxWithOk(void* context) {
+    auto* seen = static_cast<BoxSeen*>(context);
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+            EnumThreadWindows(seen->ownerThread, FindDialogOfThread,
+                              reinterpret_cast<LPARAM>(&box));
+            return box != nullptr;
+        },
+        5000);
+    if (box == nullptr) {
+        return 0;
+    }
+    seen->appeared = true;
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 1024); // the box's text control
+    seen->text = text;
+    // Wine's icon control has the id 0x440, Windows' 0x14.
+    for (int id : {0x440, 0x14}) {
+        if (GetDlgItem(box, id) != nullptr) {
+            seen->icon = reinterpret_cast<HICON>(SendDlgItemMessageW(box, id, STM_GETICON, 0, 0));
+            break;
+        }
+    }
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    return 1;
+}
