@@ -1,0 +1,81 @@
+// Setup's install engine: the temporary extraction folder, the processor test, the
+// driver service and filter registration, and the install worker thread.
+#pragma once
+
+#include <windows.h>
+
+// --- Names the install writes into the system -------------------------------
+
+constexpr const wchar_t* DRIVER_NAME = L"quilldrv";
+constexpr const wchar_t* DRIVER_DISPLAY_NAME = L"Quillon Driver";
+constexpr const wchar_t* DRIVER_GROUP = L"PnP Filter";
+constexpr const wchar_t* SERVICES_KEY = L"SYSTEM\\CurrentControlSet\\Services\\";
+// The Disk Drive setup class and its filter list.
+constexpr const wchar_t* DISK_CLASS_KEY =
+    L"System\\CurrentControlSet\\Control\\Class\\{4d36e967-e325-11ce-bfc1-08002be10318}";
+constexpr const wchar_t* UPPER_FILTERS = L"UpperFilters";
+
+// Installed folder: Program Files\VARNO\QuillGuardVer.2.0.0
+constexpr const wchar_t* VENDOR_FOLDER = L"VARNO";
+constexpr const wchar_t* PRODUCT_KEY = L"QuillGuard";
+constexpr const wchar_t* VERSION_SUFFIX = L"Ver.2.0.0";
+
+// Files extracted from setup's MODULE resources: file name, resource name.
+constexpr const wchar_t* LAUNCHER_FILE = L"Uninst.exe";
+constexpr const wchar_t* LICENCE_FILE = L"License.rtf";
+constexpr const wchar_t* DRIVER_FILE = L"quilldrv.sys";
+constexpr const wchar_t* DRIVER_X64_RESOURCE = L"QUILLDRV_X64_SYS";
+
+// --- Result codes of InstallDriverService (only 501 is success) --------------
+
+constexpr unsigned INSTALL_RESULT_OK = 501;
+constexpr unsigned INSTALL_RESULT_NO_SYSTEM_DIRECTORY = 785;
+constexpr unsigned INSTALL_RESULT_COPY_FAILED = 786;
+constexpr unsigned INSTALL_RESULT_NO_SERVICE = 795;
+constexpr unsigned INSTALL_RESULT_NO_SERVICE_KEY = 796;
+constexpr unsigned INSTALL_RESULT_ERROR_CONTROL_NOT_WRITTEN = 797;
+constexpr unsigned INSTALL_RESULT_START_NOT_WRITTEN = 798;
+constexpr unsigned INSTALL_RESULT_TYPE_NOT_WRITTEN = 799;
+
+// --- Messages from the install worker to the wizard (wParam 0, lParam 0) -----
+
+constexpr UINT WM_INSTALL_SUCCEEDED = WM_APP + 1;
+constexpr UINT WM_INSTALL_FAILED = WM_APP + 2;
+
+// --- Process-wide state, written once before the install thread starts -------
+
+// The extraction folder, without a trailing backslash (written by ExtractSetupFiles).
+extern wchar_t ExtractFolder[MAX_PATH];
+// The wizard dialog, which receives the install's result message.
+extern HWND WizardWindow;
+
+// --- Extraction folder and processor test ------------------------------------
+
+// Creates a fresh qgs*.TMP folder in the user's temporary folder, sets
+// ExtractFolder and writes the launcher, the licence and the x64 driver into it.
+bool ExtractSetupFiles();
+// Deletes the three files and the folder; true when the folder was removed.
+bool RemoveSetupFiles();
+bool DeleteFileInFolder(const wchar_t* folder, const wchar_t* name);
+// True on a native x64 processor (never on Windows 2000, nor where the platform
+// cannot tell the native processor).
+bool IsNativeX64();
+
+// --- Driver service ----------------------------------------------------------
+
+// Copies sourceFolder\<driverName>.sys into the system's driver folder, registers
+// the boot-start kernel service and forces its ErrorControl, Start and Type.
+unsigned InstallDriverService(const wchar_t* sourceFolder, const wchar_t* driverName);
+// Opens the service, or creates it when it does not exist; an existing service is
+// left as it is.
+bool CreateDriverService(const wchar_t* serviceName, const wchar_t* binaryPath, DWORD startType);
+
+// --- Install worker ----------------------------------------------------------
+
+// Starts InstallWorker on a thread of its own. When no thread can be started the
+// wizard is sent WM_INSTALL_FAILED (posted) and the result is false.
+bool StartInstall();
+// Creates the installed folder, copies the driver and the launcher into it,
+// installs and registers the driver, waits one second and sends WizardWindow the
+// result message. Exit code 1 after success, 0 after failure.
+DWORD WINAPI InstallWorker(void* unused);
