@@ -30,13 +30,19 @@ if(QG_SANITIZE AND NOT WIN32)
                            -fno-omit-frame-pointer)
 endif()
 
-# qg_test(NAME SOURCES... [LIBS ...] [PROPERTIES ...]): a GoogleTest executable
-# whose cases CTest lists one by one, named after the tree they run in. PROPERTIES
-# go to every case, e.g. RESOURCE_LOCK machine_state for tests that change the
-# registry, the services or Program Files and so must not run alongside each other.
+# qg_test(NAME SOURCES... [LIBS ...] [PROPERTIES ...] [WINE_PREFIX name]): a
+# GoogleTest executable whose cases CTest lists one by one, named after the tree
+# they run in. PROPERTIES go to every case, e.g. RESOURCE_LOCK machine_state for
+# tests that change the registry, the services or Program Files and so must not run
+# alongside each other. WINE_PREFIX runs the cases in a prefix of their own
+# (wineprefix-<name>), for tests that would end or spoil the shared one.
 function(qg_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+    cmake_parse_arguments(T "" "WINE_PREFIX" "SOURCES;LIBS;PROPERTIES" ${ARGN})
     add_executable(${name} ${T_SOURCES})
+    if(WIN32 AND T_WINE_PREFIX)
+        set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+            "${CMAKE_SOURCE_DIR}/cmake/wine-run;${CMAKE_BINARY_DIR}/wineprefix-${T_WINE_PREFIX}")
+    endif()
     target_link_libraries(${name} PRIVATE GTest::gtest_main ${T_LIBS})
     target_compile_options(${name} PRIVATE ${QG_SANITIZER_FLAGS})
     target_link_options(${name} PRIVATE ${QG_SANITIZER_FLAGS})
