@@ -68,19 +68,6 @@ TEST_F(ExtractModuleTest, AMissingFolderFails) {
     EXPECT_TRUE(FolderEntries(folder_).empty());
 }
 
-// A folder whose path is `length` characters long, made of nested folders.
-std::wstring MakeFolderOfLength(const std::wstring& base, size_t length) {
-    std::wstring path = base;
-    while (path.size() < length) {
-        // Each step adds a backslash and 1 to 100 characters, never leaving 1 over.
-        const size_t remaining = length - path.size();
-        const size_t part = remaining <= 101 ? remaining - 1 : (remaining == 102 ? 99 : 100);
-        path += L"\\" + std::wstring(part, L'd');
-        CreateDirectoryW(path.c_str(), nullptr);
-    }
-    return path;
-}
-
 TEST_F(ExtractModuleTest, APathPast263CharactersIsRefusedNotCut) {
     // folder + "\" + "out.bin" = 264 characters: one more than the path buffer holds.
     const std::wstring folder = MakeFolderOfLength(folder_, 264 - 8);

@@ -89,6 +89,21 @@ inline void DeleteTree(const std::wstring& path) {
     }
 }
 
+// A folder path of exactly `length` characters: `base` (made afresh) and nested
+// folders below it, each step a backslash and 1 to 100 characters.
+inline std::wstring MakeFolderOfLength(const std::wstring& base, size_t length) {
+    DeleteTree(base);
+    CreateDirectoryW(base.c_str(), nullptr);
+    std::wstring path = base;
+    while (path.size() < length) {
+        const size_t remaining = length - path.size();
+        const size_t part = remaining <= 101 ? remaining - 1 : (remaining == 102 ? 99 : 100);
+        path += L"\\" + std::wstring(part, L'd');
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+    return path;
+}
+
 // The user's temporary folder, without its trailing backslash.
 inline std::wstring TempFolder() {
     wchar_t path[MAX_PATH] = {};

@@ -1,0 +1,142 @@
+// The machine state the install touches, saved and reset around each scenario:
+// the service "quilldrv", the driver file in the system, the Disk Drive class's
+// "UpperFilters", the vendor folder under Program Files.
+#pragma once
+
+#include "engine.h"
+
+#include "../support/wine_support.h"
+
+#include <shlobj.h>
+
+#include <string>
+
+// The stand-in resources' contents (see setup_test.rc).
+constexpr char kLauncherBytes[] = "stand-in for the uninstall launcher\n";
+constexpr char kDriverBytes[] = "stand-in for the x64 driver\n";
+
+inline std::wstring SystemDriverFile() {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\Drivers\\quilldrv.sys";
+}
+
+inline std::wstring ProgramFiles() {
+    wchar_t path[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+inline std::wstring VendorFolder() {
+    return ProgramFiles() + L"\\VARNO";
+}
+inline std::wstring InstalledFolder() {
+    return VendorFolder() + L"\\QuillGuardVer.2.0.0";
+}
+
+// Deletes the service "quilldrv" and waits (up to 10 s) until it is gone.
+inline bool DeleteDriverService() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) {
+        return false;
+    }
+    SC_HANDLE service = OpenServiceW(manager, DRIVER_NAME, SERVICE_ALL_ACCESS);
+    if (service != nullptr) {
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    const bool gone = WaitUntil(
+        [&] {
+            SC_HANDLE again = OpenServiceW(manager, DRIVER_NAME, SERVICE_QUERY_STATUS);
+            if (again != nullptr) {
+                CloseServiceHandle(again);
+                return false;
+            }
+            return true;
+        },
+        10000);
+    CloseServiceHandle(manager);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\quilldrv");
+    return gone;
+}
+
+inline bool DriverServiceExists() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, DRIVER_NAME, SERVICE_QUERY_CONFIG);
+    const bool exists = service != nullptr;
+    if (service != nullptr) {
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return exists;
+}
+
+inline DWORD ServiceKeyDword(const wchar_t* name) {
+    DWORD value = 0xFFFFFFFF, bytes = sizeof value;
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\quilldrv", name,
+                 RRF_RT_REG_DWORD, nullptr, &value, &bytes);
+    return value;
+}
+
+// A registry value as raw type and bytes, or absent.
+struct SavedValue {
+    bool exists = false;
+    DWORD type = 0;
+    std::string bytes;
+};
+
+inline SavedValue ReadValue(const wchar_t* key, const wchar_t* name) {
+    SavedValue saved;
+    BYTE data[4096];
+    DWORD bytes = sizeof data;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, &saved.type, data,
+                     &bytes) == ERROR_SUCCESS) {
+        saved.exists = true;
+        saved.bytes.assign(reinterpret_cast<char*>(data), bytes);
+    }
+    return saved;
+}
+
+inline void WriteValue(const wchar_t* key, const wchar_t* name, const SavedValue& value) {
+    if (!value.exists) {
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key, name);
+        return;
+    }
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, value.type, value.bytes.data(),
+                    static_cast<DWORD>(value.bytes.size()));
+}
+
+inline SavedValue MultiSz(const std::u16string& list) {
+    return {true, REG_MULTI_SZ,
+            std::string(reinterpret_cast<const char*>(list.data()), list.size() * 2)};
+}
+
+inline std::u16string List(std::initializer_list<const char16_t*> entries) {
+    std::u16string list;
+    for (const char16_t* entry : entries) {
+        list += entry;
+        list += u'\0';
+    }
+    return list + u'\0';
+}
+
+// Resets everything the install writes, and puts "UpperFilters" back as it was.
+class MachineState {
+public:
+    MachineState() : upperFilters_(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS)) { Reset(); }
+    ~MachineState() {
+        Reset();
+        WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, upperFilters_);
+    }
+    MachineState(const MachineState&) = delete;
+    MachineState& operator=(const MachineState&) = delete;
+
+    static void Reset() {
+        DeleteDriverService();
+        DeleteTree(SystemDriverFile());
+        DeleteTree(VendorFolder());
+    }
+
+private:
+    SavedValue upperFilters_;
+};
