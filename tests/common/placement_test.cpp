@@ -17,33 +17,31 @@ namespace {
 
 constexpr Box kDesktop = {0, 0, 1024, 768};
 
+struct Placement {
+    const char* what;
+    Box reference;
+    Box window;
+    Box placed;
+};
+
+void ExpectPlacements(std::initializer_list<Placement> cases) {
+    for (const Placement& c : cases) {
+        EXPECT_EQ(CenteredBox(c.reference, c.window, kDesktop), c.placed) << c.what;
+    }
+}
+
 TEST(CenteredBox, CentresOnTheReferenceTruncatingTowardZero) {
-    struct Case {
-        const char* what;
-        Box reference;
-        Box window;
-        Box placed;
-    };
-    const Case cases[] = {
+    ExpectPlacements({
         {"300 wide on the desktop", kDesktop, {0, 0, 300, 200}, {362, 284, 662, 484}},
         {"301 wide: 361.5 truncates to 361", kDesktop, {5, 5, 306, 206}, {361, 283, 662, 484}},
         {"on a parent", {100, 100, 500, 400}, {0, 0, 200, 100}, {200, 200, 400, 300}},
         // A window 5 px wider than its parent: -5 / 2 is -2, not -3.
         {"wider than its parent", {100, 100, 200, 200}, {0, 0, 105, 100}, {98, 100, 203, 200}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(CenteredBox(c.reference, c.window, kDesktop), c.placed) << c.what;
-    }
+    });
 }
 
 TEST(CenteredBox, KeepsTheWindowOnTheDesktop) {
-    struct Case {
-        const char* what;
-        Box reference;
-        Box window;
-        Box placed;
-    };
-    const Case cases[] = {
+    ExpectPlacements({
         {"parent at the right edge",
          {900, 100, 1100, 300},
          {0, 0, 300, 100},
@@ -52,10 +50,7 @@ TEST(CenteredBox, KeepsTheWindowOnTheDesktop) {
         {"parent off the top left", {-300, -300, -100, -100}, {0, 0, 100, 100}, {0, 0, 100, 100}},
         {"taller than the desktop", kDesktop, {0, 0, 300, 1000}, {362, 0, 662, 1000}},
         {"larger than the desktop", kDesktop, {0, 0, 1100, 900}, {0, 0, 1100, 900}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(CenteredBox(c.reference, c.window, kDesktop), c.placed) << c.what;
-    }
+    });
 }
 
 TEST(CenteredBox, RespectsADesktopNotAtTheOrigin) {
