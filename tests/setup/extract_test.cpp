@@ -37,6 +37,7 @@ TEST(ExtractSetupFiles, WritesTheThreeFilesIntoAFreshQgsTmpFolderAndRemovesThemA
     const std::wstring temp = TempFolder();
     const auto before = Sorted(FolderEntries(temp));
 
+    ASSERT_EQ(X64DriverBytes().substr(0, 2), "MZ") << "the build's x64 driver cannot be read";
     ASSERT_TRUE(ExtractSetupFiles());
     const std::wstring folder = ExtractFolder;
     const std::wstring name = folder.substr(folder.rfind(L'\\') + 1);
@@ -49,7 +50,7 @@ TEST(ExtractSetupFiles, WritesTheThreeFilesIntoAFreshQgsTmpFolderAndRemovesThemA
     EXPECT_EQ(Sorted(FolderEntries(folder)),
               (std::vector<std::wstring>{L"License.rtf", L"Uninst.exe", L"quilldrv.sys"}));
     EXPECT_EQ(ReadFileBytes(folder + L"\\Uninst.exe"), kLauncherBytes);
-    EXPECT_EQ(ReadFileBytes(folder + L"\\quilldrv.sys"), kDriverBytes) << "not the x64 build";
+    EXPECT_EQ(ReadFileBytes(folder + L"\\quilldrv.sys"), X64DriverBytes()) << "not the x64 build";
 
     // The reserved name became the folder: nothing else is new in the temporary folder.
     auto expected = before;

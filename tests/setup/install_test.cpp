@@ -86,14 +86,14 @@ TEST_F(InstallWorkerTest, AFirstInstallCreatesBothFoldersAndRegistersTheDriver) 
     std::sort(installed.begin(), installed.end());
     EXPECT_EQ(installed, (std::vector<std::wstring>{L"Uninst.exe", L"quilldrv.sys"}))
         << "exactly the driver and the launcher, no licence";
-    EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\quilldrv.sys"), kDriverBytes);
+    EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\quilldrv.sys"), X64DriverBytes());
     EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\Uninst.exe"), kLauncherBytes);
     EXPECT_TRUE(HasNormalAttributes(InstalledFolder() + L"\\quilldrv.sys"));
     EXPECT_TRUE(HasNormalAttributes(InstalledFolder() + L"\\Uninst.exe"));
 
     EXPECT_TRUE(DriverServiceExists());
     EXPECT_EQ(ServiceKeyDword(L"Start"), 0u);
-    EXPECT_EQ(ReadFileBytes(SystemDriverFile()), kDriverBytes);
+    EXPECT_EQ(ReadFileBytes(SystemDriverFile()), X64DriverBytes());
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
               MultiSz(List({u"quilldrv", u"PartMgr"})).bytes);
 }
@@ -118,7 +118,7 @@ TEST_F(InstallWorkerTest, ReadOnlyLeftoversAreReplacedAndEndWithNormalAttributes
     }
     ULONGLONG elapsed = 0;
     EXPECT_EQ(RunInstall(&elapsed), WM_INSTALL_SUCCEEDED);
-    EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\quilldrv.sys"), kDriverBytes);
+    EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\quilldrv.sys"), X64DriverBytes());
     EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\Uninst.exe"), kLauncherBytes);
     EXPECT_TRUE(HasNormalAttributes(InstalledFolder() + L"\\quilldrv.sys"));
     EXPECT_TRUE(HasNormalAttributes(InstalledFolder() + L"\\Uninst.exe"));

@@ -7,13 +7,16 @@
 
 namespace {
 
+// Whatever stands in the source folder is copied; these bytes mark it.
+constexpr char kSourceDriver[] = "driver file of the source folder\n";
+
 class InstallDriverServiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
         source_ = TempFolder() + L"\\qg-service-source";
         DeleteTree(source_);
         CreateDirectoryW(source_.c_str(), nullptr);
-        ASSERT_TRUE(WriteFileBytes(source_ + L"\\quilldrv.sys", kDriverBytes));
+        ASSERT_TRUE(WriteFileBytes(source_ + L"\\quilldrv.sys", kSourceDriver));
         WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(List({u"PartMgr"})));
     }
     void TearDown() override { DeleteTree(source_); }
@@ -70,7 +73,7 @@ TEST_F(InstallDriverServiceTest, AFirstInstallRegistersABootStartKernelDriver) {
     EXPECT_EQ(ServiceKeyDword(L"ErrorControl"), 1u);
     EXPECT_EQ(ServiceKeyDword(L"Start"), 0u);
     EXPECT_EQ(ServiceKeyDword(L"Type"), 1u);
-    EXPECT_EQ(ReadFileBytes(SystemDriverFile()), kDriverBytes);
+    EXPECT_EQ(ReadFileBytes(SystemDriverFile()), kSourceDriver);
     // The filter registration is the install worker's next step, not this one's.
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(List({u"PartMgr"})).bytes);
 }
@@ -95,7 +98,7 @@ TEST_F(InstallDriverServiceTest, AnExistingServiceIsKeptButForcedToBootStart) {
 TEST_F(InstallDriverServiceTest, AnExistingDriverFileIsReplaced) {
     ASSERT_TRUE(WriteFileBytes(SystemDriverFile(), "an earlier, longer driver file........"));
     ASSERT_EQ(Install(), INSTALL_RESULT_OK);
-    EXPECT_EQ(ReadFileBytes(SystemDriverFile()), kDriverBytes);
+    EXPECT_EQ(ReadFileBytes(SystemDriverFile()), kSourceDriver);
 }
 
 TEST_F(InstallDriverServiceTest, ACopyFailureCreatesNoServiceAndLeavesTheFiltersAlone) {
@@ -111,7 +114,7 @@ TEST_F(InstallDriverServiceTest, ACopyFailureCreatesNoServiceAndLeavesTheFilters
     };
     for (const Case& c : cases) {
         MachineState::Reset();
-        ASSERT_TRUE(WriteFileBytes(source_ + L"\\quilldrv.sys", kDriverBytes));
+        ASSERT_TRUE(WriteFileBytes(source_ + L"\\quilldrv.sys", kSourceDriver));
         c.prepare(source_);
         EXPECT_EQ(Install(), INSTALL_RESULT_COPY_FAILED) << c.what;
         EXPECT_FALSE(DriverServiceExists()) << c.what;
@@ -123,7 +126,7 @@ TEST_F(InstallDriverServiceTest, ACopyFailureCreatesNoServiceAndLeavesTheFilters
 TEST_F(InstallDriverServiceTest, ASourcePathPastItsBufferFailsTheCopyStep) {
     // source folder + "\quilldrv.sys" = 260 characters: one more than the buffer holds.
     const std::wstring folder = MakeFolderOfLength(source_ + L"\\deep", 260 - 13);
-    ASSERT_TRUE(WriteFileBytes(folder + L"\\quilldrv.sys", kDriverBytes));
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\quilldrv.sys", kSourceDriver));
     EXPECT_EQ(InstallDriverService(folder.c_str(), DRIVER_NAME), INSTALL_RESULT_COPY_FAILED);
     EXPECT_FALSE(DriverServiceExists());
 }

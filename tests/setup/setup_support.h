@@ -11,9 +11,11 @@
 
 #include <string>
 
-// The stand-in resources' contents (see setup_test.rc).
+// The launcher's stand-in (see setup_test.rc.in), and the x64 driver as built.
 constexpr char kLauncherBytes[] = "stand-in for the uninstall launcher\n";
-constexpr char kDriverBytes[] = "stand-in for the x64 driver\n";
+inline std::string X64DriverBytes() {
+    return ReadFileBytes(QG_X64_DRIVER);
+}
 
 inline std::wstring SystemDriverFile() {
     wchar_t system[MAX_PATH] = {};
