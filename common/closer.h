@@ -1,11 +1,10 @@
-// Handles that close themselves: registry keys, services, searches, files,
-// threads, processes, the mutex. Null and INVALID_HANDLE_VALUE both mean "none",
-// so one closer fits the calls that return either.
+// Handles that close themselves: registry keys, services, searches, and the
+// HANDLEs of files, threads, processes and the mutex. Null and
+// INVALID_HANDLE_VALUE both mean "none", so one closer fits the calls that return
+// either.
 #pragma once
 
 #include <windows.h>
-
-#include <cstdio>
 
 template <typename T, auto Close> class Closer {
 public:
@@ -24,12 +23,6 @@ public:
     explicit operator bool() const {
         return handle_ != T{} && (void*)handle_ != INVALID_HANDLE_VALUE;
     }
-    // Gives the handle up without closing it.
-    T Release() {
-        T handle = handle_;
-        handle_ = T{};
-        return handle;
-    }
     void Reset(T handle = T{}) {
         if (*this) {
             Close(handle_);
@@ -45,4 +38,3 @@ using KeyCloser = Closer<HKEY, RegCloseKey>;
 using ServiceCloser = Closer<SC_HANDLE, CloseServiceHandle>;
 using FindCloser = Closer<HANDLE, FindClose>;
 using HandleCloser = Closer<HANDLE, CloseHandle>;
-using FileCloser = Closer<FILE*, fclose>;

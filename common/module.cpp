@@ -1,7 +1,8 @@
 #include "module.h"
 
-#include "closer.h"
 #include "format.h"
+
+#include <windows.h>
 
 #include <share.h>
 #include <stdio.h>
@@ -31,15 +32,14 @@ bool ExtractModule(const wchar_t* folder, const wchar_t* fileName, const wchar_t
         return false;
     }
 
-    FileCloser file(_wfsopen(target, L"wb", _SH_DENYRW));
-    if (!file) {
+    FILE* file = _wfsopen(target, L"wb", _SH_DENYRW);
+    if (file == nullptr) {
         return false;
     }
-    bool written = fwrite(bytes, size, 1, file.Get()) == 1;
+    const bool written = fwrite(bytes, size, 1, file) == 1;
     // Data still buffered is written on closing; a failure there loses it too.
-    written = fclose(file.Get()) == 0 && written;
-    file.Release();
-    if (!written) {
+    const bool closed = fclose(file) == 0;
+    if (!written || !closed) {
         DeleteFileW(target);
         return false;
     }
