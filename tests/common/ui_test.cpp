@@ -43,14 +43,6 @@ TEST(LoadResString, AMissingStringShowsTheWarningBoxAndGivesEmptyText) {
         << "not the warning icon";
 }
 
-TEST(LoadResString, AMissingStringLeavesTheCallersBufferAsItWas) {
-    wchar_t buffer[32] = L"kept";
-    const BoxSeen seen =
-        WithBoxAnswered([&] { EXPECT_EQ(LoadResStringTo(IDS_MISSING, buffer, 32), buffer); });
-    EXPECT_TRUE(seen.appeared) << "no message box appeared within 5 s";
-    EXPECT_STREQ(buffer, L"kept");
-}
-
 TEST(LoadResString, ALongTextIsCutToTheBufferLessItsNull) {
     const std::wstring text = LoadResString(IDS_LONG);
     EXPECT_EQ(text.size(), 1023u);

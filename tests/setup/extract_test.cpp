@@ -62,17 +62,6 @@ TEST(ExtractSetupFiles, WritesTheThreeFilesIntoAFreshQgsTmpFolderAndRemovesThemA
     EXPECT_EQ(Sorted(FolderEntries(temp)), before) << "the temporary folder holds something new";
 }
 
-TEST(ExtractSetupFiles, TwoRunsGetTwoDifferentFolders) {
-    ASSERT_TRUE(ExtractSetupFiles());
-    const std::wstring first = ExtractFolder;
-    ASSERT_TRUE(ExtractSetupFiles());
-    const std::wstring second = ExtractFolder;
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(RemoveSetupFiles());
-    lstrcpyW(ExtractFolder, first.c_str());
-    EXPECT_TRUE(RemoveSetupFiles());
-}
-
 TEST(ExtractSetupFiles, ATemporaryPathTooLongForTheFilesFailsWithoutCutNames) {
     // A temporary folder of 243 characters: its qgs<1-4 hex digits>.TMP folder has
     // 252 to 255, too long for "\quilldrv.sys" (the path buffer holds 263).

@@ -17,7 +17,7 @@ protected:
         DeleteTree(source_);
         CreateDirectoryW(source_.c_str(), nullptr);
         ASSERT_TRUE(WriteFileBytes(source_ + L"\\quilldrv.sys", kSourceDriver));
-        WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(List({u"PartMgr"})));
+        WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr"})));
     }
     void TearDown() override { DeleteTree(source_); }
 
@@ -75,7 +75,7 @@ TEST_F(InstallDriverServiceTest, AFirstInstallRegistersABootStartKernelDriver) {
     EXPECT_EQ(ServiceKeyDword(L"Type"), 1u);
     EXPECT_EQ(ReadFileBytes(SystemDriverFile()), kSourceDriver);
     // The filter registration is the install worker's next step, not this one's.
-    EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(List({u"PartMgr"})).bytes);
+    EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
 }
 
 TEST_F(InstallDriverServiceTest, AnExistingServiceIsKeptButForcedToBootStart) {
@@ -118,7 +118,8 @@ TEST_F(InstallDriverServiceTest, ACopyFailureCreatesNoServiceAndLeavesTheFilters
         c.prepare(source_);
         EXPECT_EQ(Install(), INSTALL_RESULT_COPY_FAILED) << c.what;
         EXPECT_FALSE(DriverServiceExists()) << c.what;
-        EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(List({u"PartMgr"})).bytes)
+        EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
+                  MultiSz(ListOf({u"PartMgr"})).bytes)
             << c.what;
     }
 }

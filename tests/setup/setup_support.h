@@ -5,6 +5,8 @@
 
 #include "engine.h"
 
+#include "../common/multisz_support.h"
+
 #include "../support/wine_support.h"
 
 #include <shlobj.h>
@@ -111,15 +113,6 @@ inline void WriteValue(const wchar_t* key, const wchar_t* name, const SavedValue
 inline SavedValue MultiSz(const std::u16string& list) {
     return {true, REG_MULTI_SZ,
             std::string(reinterpret_cast<const char*>(list.data()), list.size() * 2)};
-}
-
-inline std::u16string List(std::initializer_list<const char16_t*> entries) {
-    std::u16string list;
-    for (const char16_t* entry : entries) {
-        list += entry;
-        list += u'\0';
-    }
-    return list + u'\0';
 }
 
 // Resets everything the install writes, and puts "UpperFilters" back as it was.

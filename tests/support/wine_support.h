@@ -119,17 +119,18 @@ struct BoxSeen {
     DWORD ownerThread = 0; // the thread that the box must appear on
 };
 
+// A dialog is found once it is visible: before that it may still lack its text.
 inline BOOL CALLBACK FindDialogOfThread(HWND window, LPARAM found) {
     wchar_t className[16] = {};
     GetClassNameW(window, className, 16);
-    if (std::wstring(className) == L"#32770") {
+    if (std::wstring(className) == L"#32770" && IsWindowVisible(window)) {
         *reinterpret_cast<HWND*>(found) = window;
         return FALSE;
     }
     return TRUE;
 }
 
-// Waits up to 5 s for a message box on `seen->ownerThread`, records its text and
+// Waits up to 5 s for a visible message box on `seen->ownerThread`, records its text and
 // icon, and presses its OK button.
 inline DWORD WINAPI AnswerBoxWithOk(void* context) {
     auto* seen = static_cast<BoxSeen*>(context);
