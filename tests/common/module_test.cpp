@@ -8,7 +8,7 @@
 
 namespace {
 
-// The contents of the test resources (see module_test.rc).
+// The contents of the test resources (see common_test.rc.in).
 constexpr char kLonger[] = "the longer of two test modules, 52 bytes long......\n";
 constexpr char kShorter[] = "short\n";
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-// Strings of module_test.rc's string table.
+// Strings of common_test.rc's string table.
 constexpr UINT IDS_FIRST = 101;
 constexpr UINT IDS_SECOND = 102;
 constexpr UINT IDS_LONG = 103; // 1100 characters
