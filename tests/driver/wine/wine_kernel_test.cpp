@@ -1,0 +1,3 @@
+#include "disk_rig.h"
+#include <gtest/gtest.h>
+TEST(Placeholder, Nothing) {}
