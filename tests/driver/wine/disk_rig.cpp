@@ -20,9 +20,10 @@ constexpr const wchar_t* kDiskClassGuid = L"{4d36e967-e325-11ce-bfc1-08002be1031
 // group in one winedevice.exe, and the PnP manager looks for the function
 // driver's object in its own process.
 constexpr const wchar_t* kDriverGroup = L"PnP Filter";
-// Services this rig registered itself carry this name, so that a later run
-// refreshes them instead of taking them for an installed product's.
-constexpr const wchar_t* kRigDisplayName = L"QuillGuard test rig copy";
+// Services this rig registered itself carry this display name and their own
+// name (display names must be unique), so that a later run refreshes them
+// instead of taking them for an installed product's.
+constexpr const wchar_t* kRigDisplayPrefix = L"QuillGuard test rig: ";
 
 template <typename Condition> bool WaitFor(Condition condition) {
     const ULONGLONG end = GetTickCount64() + kWaitMs;
@@ -72,7 +73,7 @@ ServiceInfo QueryService(SC_HANDLE service) {
     if (service != nullptr && QueryServiceConfigW(service, config, sizeof buffer, &needed)) {
         info.image = config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : L"";
         info.rigCopy = config->lpDisplayName != nullptr &&
-                       std::wstring(config->lpDisplayName) == kRigDisplayName;
+                       std::wstring(config->lpDisplayName).rfind(kRigDisplayPrefix, 0) == 0;
     }
     return info;
 }
@@ -82,6 +83,7 @@ ServiceInfo QueryService(SC_HANDLE service) {
 bool InstallKernelService(SC_HANDLE manager, const wchar_t* name, const std::wstring& source,
                           std::string& why) {
     const std::wstring image = DriversFolder() + name + L".sys";
+    const std::wstring displayName = kRigDisplayPrefix + std::wstring(name);
     if (!CopyFileW(source.c_str(), image.c_str(), FALSE)) {
         why = "cannot copy the driver image (error " + std::to_string(GetLastError()) + ")";
         return false;
@@ -90,13 +92,13 @@ bool InstallKernelService(SC_HANDLE manager, const wchar_t* name, const std::wst
     if (service) {
         if (!ChangeServiceConfigW(service.Get(), SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
                                   SERVICE_ERROR_NORMAL, image.c_str(), kDriverGroup, nullptr,
-                                  nullptr, nullptr, nullptr, kRigDisplayName)) {
-            why = "cannot reconfigure a service";
+                                  nullptr, nullptr, nullptr, displayName.c_str())) {
+            why = "cannot reconfigure a service (error " + std::to_string(GetLastError()) + ")";
             return false;
         }
         return true;
     }
-    service.Reset(CreateServiceW(manager, name, kRigDisplayName, SERVICE_ALL_ACCESS,
+    service.Reset(CreateServiceW(manager, name, displayName.c_str(), SERVICE_ALL_ACCESS,
                                  SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                  image.c_str(), kDriverGroup, nullptr, nullptr, nullptr, nullptr));
     if (!service) {

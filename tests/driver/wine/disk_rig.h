@@ -65,6 +65,7 @@ struct IoResult {
     uint32_t word = 0; // first word of a control code's reply
 };
 
+// Both address the start of the disk.
 IoResult WriteDisk(HANDLE disk, DWORD length, unsigned char fill = 0x5A);
 IoResult ReadDisk(HANDLE disk, DWORD length, unsigned char* data = nullptr);
 // A user-mode device control with one shared 8-byte buffer for input and output.
