@@ -19,7 +19,7 @@ else()
     list(APPEND QG_KERNEL_FLAGS -fno-asynchronous-unwind-tables)
 endif()
 
-# The post-link checksum is computed by a tool built for this machine.
+# Tools built for this machine: the post-link checksum, setup's pictures and licences.
 include(ExternalProject)
 ExternalProject_Add(qg_host_tools
     SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools
@@ -27,7 +27,9 @@ ExternalProject_Add(qg_host_tools
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/host-tools/pe_checksum)
+    BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/host-tools/pe_checksum
+                     ${CMAKE_BINARY_DIR}/host-tools/make_art
+                     ${CMAKE_BINARY_DIR}/host-tools/make_licence)
 set(QG_PE_CHECKSUM ${CMAKE_BINARY_DIR}/host-tools/pe_checksum)
 
 # qg_kernel_driver(name SOURCES ... [LIBS ...]): name.sys, linked as an image of its

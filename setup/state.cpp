@@ -1,5 +1,13 @@
 // Setup's process-wide state, in one place.
-#include "engine.h"
+#include "setup.h"
 
 wchar_t ExtractFolder[MAX_PATH];
 HWND WizardWindow;
+
+HINSTANCE SetupInstance;
+HICON SetupIcon;
+HBRUSH WhiteBrush;
+HFONT TitleFont;
+wchar_t ProductName[PRODUCT_NAME_CAPACITY];
+wchar_t WizardTitle[WIZARD_TITLE_CAPACITY];
+int CurrentPage = PAGE_WELCOME;

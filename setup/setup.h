@@ -1,0 +1,66 @@
+// The setup program around the install engine: its entry, the wizard dialog and
+// the hand-over to installed uninstallers.
+#pragma once
+
+#include "engine.h"
+#include "format.h"
+
+#include <windows.h>
+
+// --- Wizard pages -------------------------------------------------------------
+
+constexpr int PAGE_WELCOME = 1;
+constexpr int PAGE_LICENSE = 2;
+constexpr int PAGE_CONFIRM = 3;
+constexpr int PAGE_INSTALLING = 4;
+constexpr int PAGE_COMPLETE = 5;
+constexpr int PAGE_FAILED = 6;
+
+// --- Process-wide objects, written on the main thread ---------------------------
+
+constexpr int PRODUCT_NAME_CAPACITY = 32;
+constexpr int WIZARD_TITLE_CAPACITY = 64;
+
+extern HINSTANCE SetupInstance;
+extern HICON SetupIcon;
+extern HBRUSH WhiteBrush;
+extern HFONT TitleFont; // made by the wizard; null until then
+extern wchar_t ProductName[PRODUCT_NAME_CAPACITY];
+// Product name, a space, "Ver.2.0.0": caption of the wizard and of setup's own box,
+// and the one argument of every formatted page text.
+extern wchar_t WizardTitle[WIZARD_TITLE_CAPACITY];
+extern int CurrentPage;
+
+// --- The two bounded formatters (fail instead of cutting) -----------------------
+
+constexpr size_t PATH_TEXT_CAPACITY = 260;
+constexpr size_t LINE_TEXT_CAPACITY = 1024;
+
+// Registry paths, search patterns, folder and file paths.
+template <typename... Args>
+bool FormatPath(wchar_t (&buffer)[PATH_TEXT_CAPACITY], const wchar_t* format, Args... args) {
+    return FormatTo(buffer, PATH_TEXT_CAPACITY, format, args...);
+}
+
+// The uninstall launcher's argument line.
+template <typename... Args>
+bool FormatLine(wchar_t (&buffer)[LINE_TEXT_CAPACITY], const wchar_t* format, Args... args) {
+    return FormatTo(buffer, LINE_TEXT_CAPACITY, format, args...);
+}
+
+// --- Entry and hand-over --------------------------------------------------------
+
+// Reloads string 103 into ProductName (empty, after a warning box, when missing).
+const wchar_t* LoadProductName();
+
+// Starts the launcher of every installed copy under Program Files\VARNO, without
+// waiting for any of them.
+void RunInstalledUninstallers();
+
+// --- The wizard dialog ----------------------------------------------------------
+
+INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL OnInitWizard(HWND dialog);
+void ShowWizardPage(HWND dialog, int page);
+void OnWizardCommand(HWND dialog, int id, HWND control, UINT code);
+HBRUSH OnCtlColorStatic(HWND dialog, HWND control);

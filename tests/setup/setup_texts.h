@@ -1,0 +1,158 @@
+// The texts setup must show, per user interface language, as the product's
+// documentation gives them; and the language a test runs in (from LC_ALL).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+struct LanguageTexts {
+    const char* name;
+    LANGID language;
+    // Strings 103 to 119 but 108, the welcome text, which only has to name the product.
+    std::map<UINT, std::wstring> strings;
+    // Dialog texts: Do not agree, Agree, Cancel, Back, Next.
+    const wchar_t* disagree;
+    const wchar_t* agree;
+    const wchar_t* cancel;
+    const wchar_t* back;
+    const wchar_t* next;
+    short disagreeWidth;
+};
+
+inline const LanguageTexts& English() {
+    static const LanguageTexts texts = {
+        "English",
+        1033,
+        {
+            {103, L"Quillet"},
+            {104, L"It is not possible to install it."},
+            {105, L"&Close"},
+            {106, L"not use"},
+            {107, L"Welcome to the %s Setup Wizard"},
+            {109, L"License Article"},
+            {110, L"Please read the license article. And click [next] after clicking [agree] when "
+                  L"it is agreed to the following conditions. If not click [cancel]."},
+            {111, L"Confirm Installation"},
+            {112, L"The installer is ready to install %s on your computer.\n\n\nClick \"Next\" to "
+                  L"start the installation."},
+            {113, L"Installing %s"},
+            {114, L"Please wait..."},
+            {115, L"Installation Complete"},
+            {116, L"%s has been successfully installed.\n\nClick \"Close\" to exit."},
+            {117, L"Installation failed."},
+            {118, L"The error occurred while installing %s.\n\nClick \"Close\" to exit."},
+            {119, L"To activate the new settings, you must restart PC. \nDo you want to restart PC "
+                  L"Now?"},
+        },
+        L"&Do not agree",
+        L"&Agree",
+        L"Cancel",
+        L"< &Back",
+        L"&Next >",
+        59};
+    return texts;
+}
+
+inline const LanguageTexts& Japanese() {
+    static const LanguageTexts texts = {
+        "Japanese",
+        1041,
+        {
+            {103, L"Quillet"},
+            {104, L"インストールできません。"},
+            {105, L"閉じる(&C)"},
+            {106, L"別のバージョンの製品が既にインストールされています。このバージョンのインストー"
+                  L"ルを続行できません。既にインストールされているバージョンの製品を削除するには、"
+                  L"コントロールパネルの[プログラムの追加と削除]を使用して下さい。"},
+            {107, L"%s セットアップ ウィザードへようこそ"},
+            {109, L"ライセンス条項"},
+            {110, L"ライセンス条項をお読みください。以下の条件に同意される場合は[同意する]"
+                  L"をクリックしてから[次へ]をクリックして下さい。その他の場合は[キャンセル]"
+                  L"をクリックしてください。"},
+            {111, L"インストールの確認"},
+            {112, L"%s "
+                  L"をインストールする準備ができました。\n\n\n[次へ]"
+                  L"をクリックしてインストールを開始して下さい。"},
+            {113, L"%s をインストールしています。"},
+            {114, L"しばらくお待ちください..."},
+            {115, L"インストールが完了しました。"},
+            {116,
+             L"%s "
+             L"は正しくインストールされました。\n\n終了するには、[閉じる]をクリックして下さい。"},
+            {117, L"インストールが失敗しました。"},
+            {118, L"%s "
+                  L"のインストール中にエラーが発生しました。\n\n終了するには、[閉じる]"
+                  L"をクリックして下さい。"},
+            {119, L"新しい設定を有効するには、コンピュータを再起動する必要があります。\n今すぐコン"
+                  L"ピュータを再起動しますか?"},
+        },
+        L"同意しない(&D)",
+        L"同意する(&A)",
+        L"キャンセル",
+        L"< 戻る(&B)",
+        L"次へ(&N) >",
+        60};
+    return texts;
+}
+
+inline const LanguageTexts& Chinese() {
+    static const LanguageTexts texts = {
+        "Chinese",
+        2052,
+        {
+            {103, L"Quillet"},
+            {104, L"无法安装。"},
+            {105, L"关闭(&C)"},
+            {106, L"已安装本计算机程序的其他版本。无法安装此版本。如果要删除已安装的版本，请在控制"
+                  L"面板的[添加或删除程序]里删除程序。"},
+            {107, L"欢迎光临 %s 的安装向导"},
+            {109, L"验证码条款"},
+            {110, L"请阅读验证码条款。如果同意以下条件，请点击[同意]后，再点击[下一步]"
+                  L"。如果不同意，请点击取消。"},
+            {111, L"安装确认"},
+            {112, L"安装程序已准备在您的计算机上安装 %s。\n\n\n单击[下一步]开始安装"},
+            {113, L"正在安装 %s。"},
+            {114, L"请稍后..."},
+            {115, L"已成功安装"},
+            {116, L"已成功安装%s。\n\n结束的话，请按[关闭]。"},
+            {117, L"安装失败。"},
+            {118, L"%s 的安装过程中发生错误。\n\n结束的话，请按[关闭]。"},
+            {119, L"要啟動新的設置，您必須重新啟動電腦。 \n您要重新啟動電腦吧?"},
+        },
+        L"不同意(&D)",
+        L"同意(&A)",
+        L"取消",
+        L"< 后退(&B)",
+        L"下一步(&N) >",
+        50};
+    return texts;
+}
+
+// The language Wine gives the user interface: LC_ALL, as CTest sets it per test.
+inline const LanguageTexts& CurrentTexts() {
+    const char* locale = std::getenv("LC_ALL");
+    if (locale != nullptr && std::strncmp(locale, "ja", 2) == 0) {
+        return Japanese();
+    }
+    if (locale != nullptr && std::strncmp(locale, "zh", 2) == 0) {
+        return Chinese();
+    }
+    return English();
+}
+
+constexpr const wchar_t* kWizardTitle = L"Quillet Ver.2.0.0";
+
+// A page text as the wizard formats it: the one %s is the wizard title.
+inline std::wstring Formatted(const std::wstring& format,
+                              const std::wstring& title = kWizardTitle) {
+    std::wstring text = format;
+    const size_t at = text.find(L"%s");
+    if (at != std::wstring::npos) {
+        text.replace(at, 2, title);
+    }
+    return text;
+}

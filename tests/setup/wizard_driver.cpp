@@ -1,0 +1,202 @@
+#include "wizard_driver.h"
+
+#include "../support/wine_support.h"
+
+#include <vector>
+
+Started::~Started() {
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
+}
+
+bool StartProgram(const std::wstring& program, const std::wstring& arguments, Started* started,
+                  const wchar_t* const* environment, size_t environmentCount) {
+    std::wstring command = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        command += L" " + arguments;
+    }
+    // This process's environment with the extra lines in front (the first
+    // occurrence of a name wins).
+    std::vector<wchar_t> block;
+    if (environmentCount > 0) {
+        for (size_t i = 0; i < environmentCount; ++i) {
+            block.insert(block.end(), environment[i], environment[i] + wcslen(environment[i]) + 1);
+        }
+        wchar_t* own = GetEnvironmentStringsW();
+        for (const wchar_t* line = own; *line != 0; line += wcslen(line) + 1) {
+            block.insert(block.end(), line, line + wcslen(line) + 1);
+        }
+        FreeEnvironmentStringsW(own);
+        block.push_back(0);
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, block.empty() ? nullptr : block.data(), nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    started->process = info.hProcess;
+    started->processId = info.dwProcessId;
+    return true;
+}
+
+DWORD WaitForExit(const Started& started, DWORD timeoutMs) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(started.process, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(started.process, &code);
+    }
+    return code;
+}
+
+bool HasEnded(const Started& started) {
+    return WaitForSingleObject(started.process, 0) == WAIT_OBJECT_0;
+}
+
+void Kill(const Started& started) {
+    if (started.process != nullptr && !HasEnded(started)) {
+        TerminateProcess(started.process, 99);
+        WaitForSingleObject(started.process, 5000);
+    }
+}
+
+namespace {
+
+struct Search {
+    DWORD processId;
+    bool wantBox; // a message box, not the wizard
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<Search*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (search->processId != 0 && owner != search->processId) {
+        return TRUE;
+    }
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (std::wstring(className) != L"#32770" || !IsWindowVisible(window)) {
+        return TRUE;
+    }
+    // The wizard has its Next button; a message box has its text control.
+    const bool isWizard = GetDlgItem(window, kNext) != nullptr;
+    const bool isBox = !isWizard && GetDlgItem(window, 0xFFFF) != nullptr;
+    if (search->wantBox ? isBox : isWizard) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindDialog(DWORD processId, bool wantBox, DWORD timeoutMs) {
+    Search search = {processId, wantBox, nullptr};
+    WaitUntil(
+        [&] {
+            EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs);
+    return search.found;
+}
+
+} // namespace
+
+HWND FindWizard(DWORD processId, DWORD timeoutMs) {
+    HWND wizard = FindDialog(processId, false, timeoutMs);
+    // Initialised: the placeholder title has been replaced.
+    if (wizard != nullptr &&
+        !WaitUntil([&] { return ControlText(wizard, kTitle) != L"Title"; }, timeoutMs)) {
+        return nullptr;
+    }
+    return wizard;
+}
+
+HWND FindMessageBox(DWORD processId, DWORD timeoutMs) {
+    return FindDialog(processId, true, timeoutMs);
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[4096] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000,
+                        nullptr);
+    return text;
+}
+
+std::wstring ControlText(HWND dialog, int id) {
+    return WindowText(GetDlgItem(dialog, id));
+}
+
+bool IsShown(HWND dialog, int id) {
+    return (GetWindowLongW(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+bool IsEnabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+
+bool IsChecked(HWND dialog, int id) {
+    return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+int FocusedControl(HWND dialog) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) ||
+        info.hwndFocus == nullptr) {
+        return 0;
+    }
+    return GetDlgCtrlID(info.hwndFocus);
+}
+
+void Click(HWND dialog, int id) {
+    // Sent, so the click has been handled when this returns.
+    SendMessageTimeoutW(GetDlgItem(dialog, id), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, nullptr);
+}
+
+bool WaitForTitle(HWND wizard, const std::wstring& title, DWORD timeoutMs) {
+    return WaitUntil([&] { return ControlText(wizard, kTitle) == title; }, timeoutMs);
+}
+
+BoxAnswer AnswerMessageBox(DWORD processId, int answer, DWORD timeoutMs) {
+    BoxAnswer seen;
+    const HWND box = FindMessageBox(processId, timeoutMs);
+    if (box == nullptr) {
+        return seen;
+    }
+    seen.found = true;
+    seen.caption = WindowText(box);
+    seen.text = ControlText(box, 0xFFFF);
+    // Wine's icon control has the id 0x440, Windows' 0x14.
+    for (int id : {0x440, 0x14}) {
+        if (GetDlgItem(box, id) != nullptr) {
+            seen.icon = reinterpret_cast<HICON>(SendDlgItemMessageW(box, id, STM_GETICON, 0, 0));
+            break;
+        }
+    }
+    auto has = [&](int id) {
+        const HWND button = GetDlgItem(box, id);
+        return button != nullptr && IsWindowVisible(button);
+    };
+    seen.hasOk = has(IDOK);
+    seen.hasCancel = has(IDCANCEL);
+    seen.hasYes = has(IDYES);
+    seen.hasNo = has(IDNO);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
+    return seen;
+}
+
+bool GoToConfirmPage(HWND wizard) {
+    Click(wizard, kNext);
+    if (!WaitUntil([&] { return IsShown(wizard, kAgree); }, 5000)) {
+        return false;
+    }
+    Click(wizard, kAgree);
+    Click(wizard, kNext);
+    return WaitUntil([&] { return IsShown(wizard, kMessage) && !IsShown(wizard, kAgree); }, 5000);
+}

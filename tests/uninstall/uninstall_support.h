@@ -1,0 +1,307 @@
+// What the uninstall tests share: the installed state they build in the prefix,
+// the programs they start, and the windows of other processes they find, read and
+// answer.
+#pragma once
+
+#include "../setup/setup_support.h"
+
+#include "closer.h"
+
+#include <winternl.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+
+// The three arguments that setup passes to an installed launcher.
+constexpr const wchar_t* kEntryName = L"VARNO_QuillGuardVer.2.0.0";
+constexpr const wchar_t* kTitle = L"Quillet Ver.2.0.0";
+constexpr const wchar_t* kFolderName = L"QuillGuardVer.2.0.0";
+
+constexpr const wchar_t* kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+inline std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+// The user interface language the test runs in, from LC_ALL as CTest sets it.
+enum class Language { English, Japanese, Chinese };
+inline Language UiLanguage() {
+    const char* locale = std::getenv("LC_ALL");
+    const std::string name = locale != nullptr ? locale : "";
+    if (name.rfind("ja", 0) == 0) {
+        return Language::Japanese;
+    }
+    if (name.rfind("zh", 0) == 0) {
+        return Language::Chinese;
+    }
+    return Language::English;
+}
+
+// --- The installed state -------------------------------------------------------
+
+inline bool CreateStandInService() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service =
+        CreateServiceW(manager, DRIVER_NAME, DRIVER_DISPLAY_NAME, SERVICE_ALL_ACCESS,
+                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       L"\\SystemRoot\\System32\\drivers\\quilldrv.sys", nullptr, nullptr, nullptr,
+                       nullptr, nullptr);
+    const bool created = service != nullptr;
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return created;
+}
+
+// The service is only marked for deletion; Wine drops it a moment later.
+inline bool DriverServiceGone() {
+    return WaitUntil([] { return !DriverServiceExists(); }, 10000);
+}
+
+inline bool KeyExists(const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+inline bool CreateUninstallEntry(const std::wstring& name) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kUninstallKey) + L"\\" + name).c_str(), 0,
+                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegSetValueExW(key, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(kTitle),
+                   static_cast<DWORD>((wcslen(kTitle) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return true;
+}
+
+// The parent of the uninstall entries, taken away for a scenario and put back.
+class UninstallKeyAway {
+public:
+    UninstallKeyAway() {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBackup);
+        HKEY backup = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kBackup, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &backup, nullptr);
+        saved_ = RegCopyTreeW(HKEY_LOCAL_MACHINE, kUninstallKey, backup) == ERROR_SUCCESS;
+        RegCloseKey(backup);
+        if (saved_) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+        }
+    }
+    ~UninstallKeyAway() {
+        if (saved_) {
+            HKEY key = nullptr;
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr);
+            RegCopyTreeW(HKEY_LOCAL_MACHINE, kBackup, key);
+            RegCloseKey(key);
+        }
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBackup);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kBackup);
+    }
+    UninstallKeyAway(const UninstallKeyAway&) = delete;
+    UninstallKeyAway& operator=(const UninstallKeyAway&) = delete;
+
+    bool Away() const { return saved_ && !KeyExists(kUninstallKey); }
+
+private:
+    static constexpr const wchar_t* kBackup = L"SOFTWARE\\QuillGuardTestUninstallBackup";
+    bool saved_ = false;
+};
+
+// --- Programs under test -------------------------------------------------------
+
+// A started program; its handles close with the record.
+struct Started {
+    HandleCloser process;
+    DWORD id = 0;
+};
+
+// Starts `exe` with the given command line (the whole of it, program name included).
+inline bool StartProgram(const std::wstring& exe, const std::wstring& commandLine,
+                         Started& started) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    started.process.Reset(info.hProcess);
+    started.id = info.dwProcessId;
+    return true;
+}
+
+// The exit code once the process has ended within `timeoutMs`; STILL_ACTIVE if not.
+inline DWORD ExitCodeAfter(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        return STILL_ACTIVE;
+    }
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+inline std::wstring WindowText(HWND window) {
+    wchar_t text[2048] = {};
+    GetWindowTextW(window, text, 2048);
+    return text;
+}
+
+// A message box's or dialog's text, as another process sees it.
+inline std::wstring BoxText(HWND box) {
+    wchar_t text[2048] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 2048);
+    return text;
+}
+
+inline DWORD ProcessOf(HWND window) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    return id;
+}
+
+// A visible dialog-class top-level window for which `accept(window)` holds.
+template <typename Accept> HWND FindDialog(Accept accept) {
+    struct Search {
+        Accept* accept;
+        HWND found;
+    } search = {&accept, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            wchar_t className[16] = {};
+            GetClassNameW(window, className, 16);
+            if (std::wstring(className) == L"#32770" && IsWindowVisible(window) &&
+                (*s->accept)(window)) {
+                s->found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+template <typename Accept> HWND WaitForDialog(Accept accept, DWORD timeoutMs = 10000) {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindDialog(accept)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+// A box of another process with this caption.
+inline HWND WaitForBoxOf(DWORD process, const std::wstring& caption, DWORD timeoutMs = 10000) {
+    return WaitForDialog(
+        [&](HWND w) { return ProcessOf(w) == process && WindowText(w) == caption; }, timeoutMs);
+}
+
+// A box of any other process with this caption and text.
+inline HWND WaitForBoxSaying(const std::wstring& caption, const std::wstring& text,
+                             DWORD timeoutMs = 10000) {
+    return WaitForDialog(
+        [&](HWND w) {
+            return ProcessOf(w) != GetCurrentProcessId() && WindowText(w) == caption &&
+                   BoxText(w) == text;
+        },
+        timeoutMs);
+}
+
+inline void Answer(HWND box, int button) {
+    PostMessageW(box, WM_COMMAND, button, 0);
+}
+
+// The command line and current folder of another process, read from its process
+// parameters (x64 layout).
+struct ProcessStart {
+    std::wstring commandLine;
+    std::wstring currentFolder;
+};
+
+inline std::wstring ReadRemoteString(HANDLE process, const UNICODE_STRING& remote) {
+    std::wstring text(remote.Length / sizeof(wchar_t), L'\0');
+    SIZE_T read = 0;
+    if (remote.Length == 0 ||
+        !ReadProcessMemory(process, remote.Buffer, text.data(), remote.Length, &read)) {
+        return L"<unreadable>";
+    }
+    return text;
+}
+
+inline ProcessStart ReadProcessStart(DWORD id) {
+    ProcessStart start;
+    HandleCloser process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+    PROCESS_BASIC_INFORMATION basic = {};
+    ULONG length = 0;
+    if (!process || NtQueryInformationProcess(process.Get(), ProcessBasicInformation, &basic,
+                                              sizeof basic, &length) != 0) {
+        return start;
+    }
+    BYTE* parameters = nullptr;
+    SIZE_T read = 0;
+    ReadProcessMemory(process.Get(), reinterpret_cast<BYTE*>(basic.PebBaseAddress) + 0x20,
+                      &parameters, sizeof parameters, &read);
+    UNICODE_STRING currentFolder = {}, commandLine = {};
+    ReadProcessMemory(process.Get(), parameters + 0x38, &currentFolder, sizeof currentFolder,
+                      &read);
+    ReadProcessMemory(process.Get(), parameters + 0x70, &commandLine, sizeof commandLine, &read);
+    start.commandLine = ReadRemoteString(process.Get(), commandLine);
+    start.currentFolder = ReadRemoteString(process.Get(), currentFolder);
+    return start;
+}
+
+// --- Message boxes shown on a thread of this process ----------------------------
+
+// Watches one thread of this process until stopped and ends each box it shows
+// with Cancel (which also ends an OK-only box): OK on the restart question would
+// end the prefix's Wine session. Records the last box.
+struct BoxWatch {
+    DWORD thread = 0;
+    std::atomic<bool> stop{false};
+    int boxes = 0; // read after the watcher has ended
+    std::wstring text, caption;
+    HICON icon = nullptr;
+    HWND owner = nullptr;
+};
+
+inline DWORD WINAPI WatchBoxes(void* context) {
+    auto* watch = static_cast<BoxWatch*>(context);
+    while (!watch->stop.load()) {
+        HWND box = nullptr;
+        EnumThreadWindows(watch->thread, FindDialogOfThread, reinterpret_cast<LPARAM>(&box));
+        if (box != nullptr) {
+            watch->text = BoxText(box);
+            watch->caption = WindowText(box);
+            watch->owner = GetWindow(box, GW_OWNER);
+            for (int id : {0x440, 0x14}) {
+                if (GetDlgItem(box, id) != nullptr) {
+                    watch->icon =
+                        reinterpret_cast<HICON>(SendDlgItemMessageW(box, id, STM_GETICON, 0, 0));
+                    break;
+                }
+            }
+            ++watch->boxes;
+            SendMessageW(box, WM_COMMAND, IDCANCEL, 0);
+            WaitUntil([&] { return !IsWindow(box); }, 5000);
+        }
+        Sleep(10);
+    }
+    return 0;
+}
+
+// Runs `call` on this thread while a second thread answers the boxes it shows.
+template <typename Call> void WithBoxesAnswered(BoxWatch& watch, Call call) {
+    watch.thread = GetCurrentThreadId();
+    HANDLE watcher = CreateThread(nullptr, 0, WatchBoxes, &watch, 0, nullptr);
+    call();
+    watch.stop.store(true);
+    WaitForSingleObject(watcher, 10000);
+    CloseHandle(watcher);
+}

@@ -1,0 +1,163 @@
+// The built _uninst as the launcher starts it: its argument check, the wait box
+// (title, place, keys that must not end it), the one error box the removal may
+// show, and the restart question, answered with Cancel.
+#include "uninstall_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+std::wstring UninstallerExe() {
+    std::wstring path = QG_UNINSTALLER_EXE;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+// The five fields as the launcher writes them.
+std::wstring FieldsLine(const std::wstring& folder, const std::wstring& title) {
+    return Quoted(UninstallerExe()) + L" " + Quoted(folder) + L" " + Quoted(kEntryName) + L" " +
+           Quoted(title) + L" " + Quoted(kFolderName);
+}
+
+std::wstring WaitTitle(const std::wstring& title) {
+    switch (UiLanguage()) {
+    case Language::Japanese:
+        return title + L" の削除中";
+    case Language::Chinese:
+        return L"正在删除 " + title;
+    default:
+        return title + L" is being deleted.";
+    }
+}
+
+std::wstring RestartQuestion() {
+    switch (UiLanguage()) {
+    case Language::Japanese:
+        return L"新しい設定を有効するには、コンピュータを再起動する必要があります。\n"
+               L"今すぐコンピュータを再起動しますか?";
+    case Language::Chinese:
+        return L"要啟動新的設置，您必須重新啟動電腦。 \n您要重新啟動電腦吧?";
+    default:
+        return L"To activate the new settings, you must restart PC. \n"
+               L"Do you want to restart PC Now?";
+    }
+}
+
+std::wstring SystemText(DWORD error) {
+    wchar_t text[1024] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, 1024, nullptr);
+    return text;
+}
+
+class UninstallerRunTest : public ::testing::Test {
+protected:
+    void Install() {
+        WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr", u"quilldrv"})));
+        ASSERT_TRUE(CreateStandInService());
+        CreateDirectoryW(VendorFolder().c_str(), nullptr);
+        CreateDirectoryW(InstalledFolder().c_str(), nullptr);
+        ASSERT_TRUE(WriteFileBytes(InstalledFolder() + L"\\quilldrv.sys", "driver"));
+    }
+
+    // Answers the restart question with Cancel and expects the program to end with 0.
+    void CancelRestart(const std::wstring& title) {
+        HWND question = WaitForBoxOf(program_.id, title);
+        ASSERT_NE(question, nullptr) << "no restart question within 10 s";
+        EXPECT_EQ(BoxText(question), RestartQuestion());
+        Answer(question, IDCANCEL);
+        EXPECT_EQ(ExitCodeAfter(program_.process.Get(), 10000), 0u);
+    }
+
+    void TearDown() override {
+        if (program_.process && ExitCodeAfter(program_.process.Get(), 0) == STILL_ACTIVE) {
+            TerminateProcess(program_.process.Get(), 1);
+        }
+    }
+
+    MachineState machine_;
+    Started program_;
+};
+
+TEST_F(UninstallerRunTest, AnythingButFiveFieldsShowsTheCommandLineAndRemovesNothing) {
+    Install();
+    const std::wstring exe = Quoted(UninstallerExe());
+    const std::wstring lines[] = {
+        exe,
+        exe + L" \"a\" \"b\" \"c\"",
+        exe + L" \"a\" \"b\" \"c\" \"d\" \"e\"",
+        // A folder ending in a backslash swallows its closing quote.
+        exe + L" \"C:\\Folder\\\" \"b\" \"c\" \"d\"",
+        // Five fields, one past its 255 characters.
+        FieldsLine(InstalledFolder(), std::wstring(256, L't')),
+    };
+    for (const auto& line : lines) {
+        Started program;
+        ASSERT_TRUE(StartProgram(UninstallerExe(), line, program));
+        HWND box = WaitForBoxOf(program.id, L"Parameter error!");
+        ASSERT_NE(box, nullptr) << "no \"Parameter error!\" box for " << line.size()
+                                << " characters";
+        EXPECT_TRUE(BoxText(box) == line) << "the box shows the whole command line";
+        Answer(box, IDOK);
+        EXPECT_EQ(ExitCodeAfter(program.process.Get(), 10000), 0u);
+    }
+    EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
+              MultiSz(ListOf({u"PartMgr", u"quilldrv"})).bytes);
+    EXPECT_TRUE(DriverServiceExists());
+    EXPECT_TRUE(PathExists(InstalledFolder() + L"\\quilldrv.sys"));
+}
+
+// A failed first step skips the rest; the restart question is asked all the same,
+// here with a title of the longest accepted length.
+TEST_F(UninstallerRunTest, TheRestartQuestionFollowsAFailedRemoval) {
+    Install();
+    WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{});
+    const std::wstring title(255, L't');
+    ASSERT_TRUE(StartProgram(UninstallerExe(), FieldsLine(InstalledFolder(), title), program_));
+    CancelRestart(title);
+    EXPECT_TRUE(DriverServiceExists());
+    EXPECT_TRUE(PathExists(InstalledFolder() + L"\\quilldrv.sys"));
+}
+
+// Without the parent of the uninstall entries the removal stops at an error box
+// owned by the wait box: the box stands still long enough to be looked at.
+TEST_F(UninstallerRunTest, TheWaitBoxStandsCentredUntilTheRemovalEnds) {
+    Install();
+    UninstallKeyAway away;
+    ASSERT_TRUE(away.Away());
+    ASSERT_TRUE(StartProgram(UninstallerExe(), FieldsLine(InstalledFolder(), kTitle), program_));
+
+    HWND error = WaitForBoxOf(program_.id, kTitle);
+    ASSERT_NE(error, nullptr) << "no error box within 10 s";
+    EXPECT_EQ(BoxText(error), SystemText(ERROR_FILE_NOT_FOUND));
+    HWND wait = GetWindow(error, GW_OWNER);
+    ASSERT_NE(wait, nullptr) << "the error box has the wait box as owner";
+    EXPECT_EQ(WindowText(wait), WaitTitle(kTitle));
+    EXPECT_TRUE(IsWindowVisible(wait));
+
+    RECT desktop = {}, box = {};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(wait, &box);
+    EXPECT_EQ(box.left, (desktop.right - (box.right - box.left)) / 2);
+    EXPECT_EQ(box.top, (desktop.bottom - (box.bottom - box.top)) / 2);
+    EXPECT_EQ(GetWindowLongW(wait, GWL_STYLE) & WS_SYSMENU, 0) << "no close box";
+
+    // Escape, Alt+F4 and their messages: the box stays.
+    PostMessageW(wait, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(wait, WM_SYSKEYDOWN, VK_F4, 1 << 29);
+    PostMessageW(wait, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(wait, WM_CLOSE, 0, 0);
+    PostMessageW(wait, WM_COMMAND, IDCANCEL, 0);
+    Sleep(500);
+    EXPECT_TRUE(IsWindow(wait) && IsWindowVisible(wait)) << "the wait box was closed";
+
+    Answer(error, IDOK);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(wait); }, 10000)) << "the wait box stays";
+    CancelRestart(kTitle);
+    EXPECT_FALSE(PathExists(VendorFolder()));
+    EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
+}
+
+} // namespace

@@ -1,0 +1,153 @@
+// Uninst, the uninstall launcher: started by setup from the installed folder with
+// three quoted arguments. It writes the uninstaller it carries into the temporary
+// folder and starts it there, so that the installed folder, this program's own
+// file included, can be deleted.
+#include "format.h"
+#include "closer.h"
+#include "module.h"
+#include "resource.h"
+#include "ui.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cwchar>
+
+namespace {
+
+constexpr size_t kEntryCapacity = 64;
+constexpr size_t kTitleCapacity = 1024;
+constexpr size_t kPathCapacity = MAX_PATH;
+constexpr size_t kErrorCapacity = 64;
+
+constexpr const wchar_t* kUninstallerFile = L"_uninst.bin";
+constexpr const wchar_t* kUninstallerResource = L"_uninst.exe";
+
+// The three arguments, written once by TakeArguments.
+wchar_t UninstallEntryName[kEntryCapacity];
+wchar_t ProductTitle[kTitleCapacity];
+wchar_t ProductFolderName[kTitleCapacity];
+
+// Error numbers of text 107; the two others end the launcher silently.
+constexpr int ERROR_NO_TEMP_FOLDER = 0;
+constexpr int ERROR_NOT_STARTED = 1;
+constexpr int ERROR_COMMAND_LINE = 2;
+constexpr int ERROR_NO_OWN_PATH = 3;
+constexpr int ERROR_NOT_WRITTEN = 4;
+constexpr int LAUNCHED = -1;
+constexpr int PATH_TOO_LONG = -2;
+
+// Exactly three arguments, each whole: a cut one would pass on another name.
+bool TakeArguments() {
+    int count = 0;
+    wchar_t** tokens = CommandLineToArgvW(GetCommandLineW(), &count);
+    const bool taken = tokens != nullptr && count == 4 &&
+                       FormatTo(UninstallEntryName, kEntryCapacity, L"%ls", tokens[1]) &&
+                       FormatTo(ProductTitle, kTitleCapacity, L"%ls", tokens[2]) &&
+                       FormatTo(ProductFolderName, kTitleCapacity, L"%ls", tokens[3]);
+    LocalFree(tokens);
+    return taken;
+}
+
+void ShowError(const wchar_t* text) {
+    MessageBoxW(nullptr, text, ProductTitle, MB_OK | MB_ICONERROR);
+}
+
+// False for No, and for a question too long to ask whole.
+bool UserConfirms() {
+    wchar_t question[kTitleCapacity];
+    if (!FormatTo(question, kTitleCapacity, LoadResString(IDS_CONFIRM_DELETE), ProductTitle)) {
+        return false;
+    }
+    return MessageBoxW(nullptr, question, ProductTitle, MB_YESNO | MB_ICONQUESTION) != IDNO;
+}
+
+// The folder that holds `path`: drive and directory, without the directory's
+// final backslash, so that the quoted field does not swallow its closing quote.
+void FolderOf(const wchar_t* path, wchar_t* folder) {
+    const size_t driveLength = (path[0] != 0 && path[1] == L':') ? 2 : 0;
+    size_t end = driveLength;
+    for (size_t i = driveLength; path[i] != 0; ++i) {
+        if (path[i] == L'\\' || path[i] == L'/') {
+            end = i + 1;
+        }
+    }
+    if (end > driveLength && path[end - 1] == L'\\') {
+        --end;
+    }
+    wmemcpy(folder, path, end);
+    folder[end] = 0;
+}
+
+// Writes the uninstaller into the temporary folder and starts it there; LAUNCHED,
+// PATH_TOO_LONG or the error number of the failed step.
+int LaunchUninstaller() {
+    wchar_t temp[kPathCapacity];
+    const DWORD tempLength = GetTempPathW(kPathCapacity, temp);
+    if (tempLength == 0) {
+        return ERROR_NO_TEMP_FOLDER;
+    }
+    if (tempLength >= kPathCapacity) {
+        return PATH_TOO_LONG;
+    }
+    if (!ExtractModule(temp, kUninstallerFile, kUninstallerResource)) {
+        return ERROR_NOT_WRITTEN;
+    }
+    wchar_t self[kPathCapacity];
+    const DWORD selfLength = GetModuleFileNameW(nullptr, self, kPathCapacity);
+    if (selfLength == 0) {
+        return ERROR_NO_OWN_PATH;
+    }
+    if (selfLength >= kPathCapacity) {
+        return PATH_TOO_LONG;
+    }
+    wchar_t launcherFolder[kPathCapacity];
+    FolderOf(self, launcherFolder);
+
+    wchar_t commandLine[kPathCapacity];
+    if (!FormatTo(commandLine, kPathCapacity, L"\"%ls%ls\" \"%ls\" \"%ls\" \"%ls\" \"%ls\"", temp,
+                  kUninstallerFile, launcherFolder, UninstallEntryName, ProductTitle,
+                  ProductFolderName)) {
+        return ERROR_COMMAND_LINE;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, temp, &startup,
+                        &started)) {
+        return ERROR_NOT_STARTED;
+    }
+    // Not waited for: the uninstaller deletes this program's file.
+    HandleCloser process(started.hProcess);
+    HandleCloser thread(started.hThread);
+    return LAUNCHED;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Opened by hand, with the wrong arguments: nothing happens.
+    if (!TakeArguments()) {
+        return 0;
+    }
+    if (!IsUserAnAdmin()) {
+        ShowError(LoadResString(IDS_NOT_ADMIN));
+        return 0;
+    }
+    // Held, through the question, until this launcher ends.
+    HandleCloser mutex(CreateMutexW(nullptr, TRUE, L"uninst_Mutex"));
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        ShowError(LoadResString(IDS_ALREADY_STARTED));
+        return 0;
+    }
+    if (!UserConfirms()) {
+        return 0;
+    }
+    const int launched = LaunchUninstaller();
+    if (launched >= 0) {
+        wchar_t text[kErrorCapacity];
+        FormatTo(text, kErrorCapacity, LoadResString(IDS_PROCESS_FAILED), launched);
+        ShowError(text);
+    }
+    return 0;
+}

@@ -1,0 +1,52 @@
+// The uninstaller proper: it runs from the temporary folder, takes the driver out
+// of the disk class's filters, deletes its service and the installed folder, and
+// offers to restart the PC.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+constexpr size_t ARGUMENT_CAPACITY = 256;
+
+// Ends the wait box (wParam 0, lParam 0).
+constexpr UINT WM_REMOVAL_DONE = WM_USER + 1;
+
+// Removal results of RemoveDriverService.
+constexpr unsigned REMOVAL_RESULT_OK = 501;
+constexpr unsigned REMOVAL_RESULT_NO_MANAGER = 800;
+constexpr unsigned REMOVAL_RESULT_NO_SERVICE = 801;
+
+// --- Process-wide state ------------------------------------------------------
+
+// The four arguments, written by the main thread before the worker starts.
+extern wchar_t LauncherFolder[ARGUMENT_CAPACITY];
+extern wchar_t UninstallEntryName[ARGUMENT_CAPACITY];
+extern wchar_t ProductTitle[ARGUMENT_CAPACITY];
+extern wchar_t ProductFolderName[ARGUMENT_CAPACITY];
+// The wait box, set once it exists; the worker polls it from its own thread.
+extern std::atomic<HWND> WaitWindow;
+// Set when the wait box could not be created: the worker then stops waiting for it.
+extern std::atomic<bool> NoWaitBox;
+
+// --- Entry and wait box ------------------------------------------------------
+
+// Runs the worker behind the wait box, then asks whether to restart. Returns 1.
+int RunRemoval();
+INT_PTR CALLBACK WaitDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Shows the system's text for the thread's last error, owned by `owner`.
+void ShowSystemError(HWND owner);
+
+// --- Removal steps -----------------------------------------------------------
+
+// The thread procedure: 1 when every step succeeded, else 0.
+DWORD WINAPI RemovalWorker(void* unused);
+// Removes every equal entry (A-Z folded) and writes the list back, even when
+// nothing matched. 0 when the value is missing or cannot be read or written.
+int RemoveFromMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name,
+                           const wchar_t* entry);
+unsigned RemoveDriverService(const wchar_t* serviceName);
+BOOL DeleteNamedService(SC_HANDLE manager, const wchar_t* serviceName);
+// Deletes the files directly in the folder; subfolders, read-only files and files
+// in use stay. Always 1.
+int DeleteFolderFiles(const wchar_t* folder);
