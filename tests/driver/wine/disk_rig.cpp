@@ -210,6 +210,13 @@ QgDiskState DiskState(uint32_t slot) {
     return state;
 }
 
+int QuilldrvDevices() {
+    uint32_t count = 0;
+    return BusControl(IOCTL_QGBUS_QUILLDRV_DEVICES, nullptr, 0, &count, sizeof count)
+               ? static_cast<int>(count)
+               : -1;
+}
+
 bool PlugDisk(const DiskSpec& disk, std::string& why) {
     if (!CreateDiskInstance(disk)) {
         why = "cannot create the device instance";
@@ -244,14 +251,23 @@ bool UnplugDisk(uint32_t slot, std::string& why) {
         return false;
     }
     QgDiskState state = {};
-    const bool removed = WaitFor([&] {
-        state = DiskState(slot);
-        return state.Removals >= 1 && !state.Exists;
-    });
-    if (!removed) {
+    if (!WaitFor([&] {
+            state = DiskState(slot);
+            return state.Removals >= 1 && !state.Exists;
+        })) {
         why = "gave up waiting for disk " + std::to_string(slot) + "'s removal: " + Describe(state);
+        return false;
     }
-    return removed;
+    // The disk is gone; the filter above it deletes itself right after. A rescan
+    // that has come round shows that the removal is over.
+    uint32_t before = 0;
+    if (!BusControl(IOCTL_QGBUS_RESCAN, nullptr, 0, &before, sizeof before) ||
+        !WaitFor([&] { return DiskState(slot).BusScans > before; })) {
+        why = "gave up waiting for the bus to be enumerated after disk " + std::to_string(slot) +
+              "'s removal";
+        return false;
+    }
+    return true;
 }
 
 void UnplugEverything() {

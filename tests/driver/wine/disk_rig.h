@@ -54,6 +54,8 @@ void DeleteDiskInstance(const wchar_t* instance);
 void UnplugEverything();
 
 QgDiskState DiskState(uint32_t slot);
+// The filter devices quilldrv has, all disks together; -1 when the bus does not answer.
+int QuilldrvDevices();
 bool SetBusType(uint32_t slot, uint32_t busType);
 
 // A handle to the top of the disk's stack.

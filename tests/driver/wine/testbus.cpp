@@ -42,6 +42,7 @@ struct Disk {
 // (removal); a PDO is published only once it is complete.
 Disk Disks[QG_TESTBUS_SLOTS];
 PDEVICE_OBJECT BusDevice;
+volatile LONG BusScans;
 
 enum DeviceKind : ULONG { KIND_BUS = 0x42757321, KIND_DISK = 0x4469736b };
 
@@ -363,6 +364,7 @@ NTSTATUS Unplug(ULONG slot) {
 
 // The present disks, each referenced for the PnP manager, which drops them.
 NTSTATUS ReportBusRelations(PIRP irp) {
+    InterlockedIncrement(&BusScans);
     ULONG count = 0;
     for (const Disk& disk : Disks) {
         count += disk.Present && disk.Pdo != nullptr;
@@ -412,7 +414,7 @@ void ReadDiskState(ULONG slot, QgDiskState& state) {
     state.Present = disk.Present != 0;
     PDEVICE_OBJECT pdo = disk.Pdo;
     state.Exists = pdo != nullptr;
-    if (pdo != nullptr) {
+    if (pdo != nullptr && state.Present) {
         PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
         state.QuilldrvOnTop = top != pdo && IsQuilldrvDevice(top);
         state.TopStarted = (top->Characteristics & FILE_REMOVABLE_MEDIA) != 0;
@@ -428,7 +430,7 @@ void ReadDiskState(ULONG slot, QgDiskState& state) {
     state.WritableQueries = disk.WritableQueries;
     state.OtherControls = disk.OtherControls;
     state.Power = disk.Power;
-    state.QuilldrvDevices = CountQuilldrvDevices();
+    state.BusScans = BusScans;
 }
 
 NTSTATUS WaitForRequest(PKEVENT done, NTSTATUS status, PIO_STATUS_BLOCK io) {
@@ -518,9 +520,9 @@ void SendControl(PDEVICE_OBJECT top, const QgControlRequest& request, QgKernelRe
     result.Word = words[0];
 }
 
-// Runs `send` on the top of the slot's stack, while the stack exists.
+// Runs `send` on the top of the slot's stack, while the disk is plugged in.
 template <typename Send> NTSTATUS WithTopOfStack(ULONG slot, Send send) {
-    if (slot >= QG_TESTBUS_SLOTS || Disks[slot].Pdo == nullptr) {
+    if (slot >= QG_TESTBUS_SLOTS || !Disks[slot].Present || Disks[slot].Pdo == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(Disks[slot].Pdo);
@@ -560,6 +562,20 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
         RtlCopyMemory(buffer, &state, sizeof state);
         return Complete(irp, STATUS_SUCCESS, sizeof state);
     }
+    case IOCTL_QGBUS_QUILLDRV_DEVICES: {
+        if (outLength != sizeof(uint32_t)) {
+            break;
+        }
+        *static_cast<uint32_t*>(buffer) = CountQuilldrvDevices();
+        return Complete(irp, STATUS_SUCCESS, sizeof(uint32_t));
+    }
+    case IOCTL_QGBUS_RESCAN:
+        if (outLength != sizeof(uint32_t)) {
+            break;
+        }
+        *static_cast<uint32_t*>(buffer) = BusScans;
+        IoInvalidateDeviceRelations(BusDevice, BusRelations);
+        return Complete(irp, STATUS_SUCCESS, sizeof(uint32_t));
     case IOCTL_QGBUS_POWER:
     case IOCTL_QGBUS_STOP_START:
     case IOCTL_QGBUS_CONTROL: {

@@ -29,6 +29,13 @@
 #define IOCTL_QGBUS_POWER QG_TESTBUS_CODE(0x905)        /* in: slot; out: QgKernelResult */
 #define IOCTL_QGBUS_STOP_START QG_TESTBUS_CODE(0x906)   /* in: slot; out: QgKernelResult */
 #define IOCTL_QGBUS_CONTROL QG_TESTBUS_CODE(0x907) /* in: QgControlRequest; out: QgKernelResult */
+/* out: uint32_t, the devices of \Driver\quilldrv alive; ask only while no disk
+ * is being removed, as the list is walked without the PnP manager's lock */
+#define IOCTL_QGBUS_QUILLDRV_DEVICES QG_TESTBUS_CODE(0x908)
+/* out: uint32_t, BusScans before; asks the PnP manager to enumerate the bus
+ * again. It enumerates one request at a time, so once BusScans has grown, every
+ * earlier plug or unplug has been carried out completely. */
+#define IOCTL_QGBUS_RESCAN QG_TESTBUS_CODE(0x909)
 
 struct QgPlugRequest {
     uint32_t Slot;
@@ -44,7 +51,9 @@ struct QgBusTypeRequest {
     uint32_t BusType;
 };
 
-/* What reached one disk's PDO, and what sits above it. */
+/* What reached one disk's PDO, and what sits above it. QuilldrvOnTop and
+ * TopStarted are looked at only while the disk is plugged in: once it is
+ * unplugged, its stack may be torn down at any moment. */
 struct QgDiskState {
     uint8_t Present;       /* reported to the PnP manager */
     uint8_t Exists;        /* the PDO exists (until its removal request) */
@@ -61,7 +70,7 @@ struct QgDiskState {
     uint32_t WritableQueries;
     uint32_t OtherControls;
     uint32_t Power;
-    uint32_t QuilldrvDevices; /* devices of \Driver\quilldrv alive, all disks together */
+    uint32_t BusScans; /* bus relation queries of the PnP manager, all disks together */
 };
 
 struct QgControlRequest {

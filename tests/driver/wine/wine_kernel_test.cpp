@@ -353,13 +353,13 @@ TEST_F(KernelStack, UserHandlesCannotSwitchProtectionOff) {
 
 TEST_F(KernelStack, UnplugRemovesTheFilterAndReplugStartsAfresh) {
     ASSERT_TRUE(Plug(Disk(0, kBusTypeUsb, L"usb_moving")));
-    EXPECT_EQ(DiskState(0).QuilldrvDevices, 1u);
+    EXPECT_EQ(QuilldrvDevices(), 1);
     EXPECT_EQ(KernelControl(0, kIoctlDriveUnprotect, 0, 4).Status, kSuccess);
     ASSERT_TRUE(Unplug(0));
     QgDiskState state = DiskState(0);
     EXPECT_EQ(state.SurpriseRemovals, 1u);
     EXPECT_EQ(state.Removals, 1u);
-    EXPECT_EQ(state.QuilldrvDevices, 0u) << "the filter device is deleted with its disk";
+    EXPECT_EQ(QuilldrvDevices(), 0) << "the filter device is deleted with its disk";
     EXPECT_FALSE(HandleCloser(OpenDisk(0, kReadWrite)));
 
     // The same device instance, now on another bus: nothing of the old filter stays.
