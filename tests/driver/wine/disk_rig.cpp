@@ -145,6 +145,16 @@ bool CreateDiskInstance(const DiskSpec& disk) {
     return ok;
 }
 
+QgDiskSettings SettingsOf(const DiskSpec& disk) {
+    QgDiskSettings settings = {};
+    settings.Slot = disk.slot;
+    settings.BusType = disk.busType;
+    settings.FailStorageQuery = disk.failStorageQuery;
+    settings.FailStart = disk.failStart;
+    settings.FixedMedia = disk.fixedMedia;
+    return settings;
+}
+
 std::string Describe(const QgDiskState& s) {
     return "present " + std::to_string(s.Present) + ", exists " + std::to_string(s.Exists) +
            ", quilldrv on top " + std::to_string(s.QuilldrvOnTop) + ", top started " +
@@ -223,10 +233,7 @@ bool PlugDisk(const DiskSpec& disk, std::string& why) {
         return false;
     }
     QgPlugRequest plug = {};
-    plug.Slot = disk.slot;
-    plug.BusType = disk.busType;
-    plug.FailStorageQuery = disk.failStorageQuery;
-    plug.FailStart = disk.failStart;
+    plug.Settings = SettingsOf(disk);
     wcsncpy(plug.InstanceId, disk.instance, QG_TESTBUS_INSTANCE_CHARS - 1);
     if (!BusControl(IOCTL_QGBUS_PLUG, &plug, sizeof plug, nullptr, 0)) {
         why = "the bus refused the plug (error " + std::to_string(GetLastError()) + ")";
@@ -279,9 +286,9 @@ void UnplugEverything() {
     }
 }
 
-bool SetBusType(uint32_t slot, uint32_t busType) {
-    QgBusTypeRequest request = {slot, busType};
-    return BusControl(IOCTL_QGBUS_SET_BUS_TYPE, &request, sizeof request, nullptr, 0);
+bool ChangeDisk(const DiskSpec& disk) {
+    const QgDiskSettings settings = SettingsOf(disk);
+    return BusControl(IOCTL_QGBUS_CHANGE_DISK, &settings, sizeof settings, nullptr, 0);
 }
 
 HANDLE OpenDisk(uint32_t slot, DWORD access) {

@@ -28,6 +28,7 @@ struct DiskSpec {
     bool withFilter = true; // Service = quilldrv; otherwise a raw stack
     bool failStorageQuery = false;
     bool failStart = false;
+    bool fixedMedia = false; // as the storage descriptor reports it
     Marker marker;
 };
 
@@ -56,7 +57,9 @@ void UnplugEverything();
 QgDiskState DiskState(uint32_t slot);
 // The filter devices quilldrv has, all disks together; -1 when the bus does not answer.
 int QuilldrvDevices();
-bool SetBusType(uint32_t slot, uint32_t busType);
+// What the disk reports and how it fails from now on (slot, instance and marker
+// stay as they are).
+bool ChangeDisk(const DiskSpec& disk);
 
 // A handle to the top of the disk's stack.
 HANDLE OpenDisk(uint32_t slot, DWORD access);

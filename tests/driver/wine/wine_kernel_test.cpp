@@ -17,6 +17,7 @@ constexpr LONG kAccessDenied = static_cast<LONG>(0xC0000022);
 constexpr LONG kMediaWriteProtected = static_cast<LONG>(0xC00000A2);
 constexpr LONG kInvalidParameter = static_cast<LONG>(0xC000000D);
 constexpr LONG kInvalidDeviceRequest = static_cast<LONG>(0xC0000010);
+constexpr LONG kDeviceNotReady = static_cast<LONG>(0xC00000A3); // the test disk's failed start
 
 constexpr uint32_t kIoctlDiskIsWritable = 0x00070024;
 constexpr uint32_t kIoctlDiskGetDriveGeometry = 0x00070000;
@@ -123,24 +124,32 @@ protected:
 // Which disks are protected
 // ---------------------------------------------------------------------------
 
+// Whether the medium is removable plays no part.
 TEST_F(KernelStack, UnmarkedUsbDiskRefusesWritesAndReportsWriteProtected) {
-    ASSERT_TRUE(Plug(Disk(0, kBusTypeUsb, L"usb_unmarked")));
-    EXPECT_EQ(DiskState(0).StorageQueries, 1u) << "the bus is learned at start";
+    for (const bool fixedMedia : {false, true}) {
+        SCOPED_TRACE(fixedMedia ? "USB disk with fixed media" : "USB flash drive");
+        DiskSpec usb = Disk(0, kBusTypeUsb, L"usb_unmarked");
+        usb.fixedMedia = fixedMedia;
+        ASSERT_TRUE(Plug(usb));
+        EXPECT_EQ(DiskState(0).StorageQueries, 1u) << "the bus is learned at start";
 
-    HandleCloser disk(OpenDisk(0, kReadWrite));
-    ASSERT_TRUE(disk);
-    EXPECT_EQ(WriteDisk(disk.Get(), 512).status, kAccessDenied);
-    EXPECT_EQ(WriteDisk(disk.Get(), 0).status, kAccessDenied) << "zero-length writes too";
-    unsigned char data[512];
-    const IoResult read = ReadDisk(disk.Get(), 512, data);
-    EXPECT_EQ(read.status, kSuccess);
-    EXPECT_EQ(read.information, 512u);
-    EXPECT_EQ(ControlDisk(disk.Get(), kIoctlDiskIsWritable, 0, 0).status, kMediaWriteProtected);
+        HandleCloser disk(OpenDisk(0, kReadWrite));
+        ASSERT_TRUE(disk);
+        EXPECT_EQ(WriteDisk(disk.Get(), 512).status, kAccessDenied);
+        EXPECT_EQ(WriteDisk(disk.Get(), 0).status, kAccessDenied) << "zero-length writes too";
+        unsigned char data[512];
+        const IoResult read = ReadDisk(disk.Get(), 512, data);
+        EXPECT_EQ(read.status, kSuccess);
+        EXPECT_EQ(read.information, 512u);
+        EXPECT_EQ(ControlDisk(disk.Get(), kIoctlDiskIsWritable, 0, 0).status, kMediaWriteProtected);
+        disk.Reset();
 
-    const QgDiskState state = DiskState(0);
-    EXPECT_EQ(state.Writes, 0u) << "refused writes never reach the disk";
-    EXPECT_EQ(state.Reads, 1u);
-    EXPECT_EQ(state.WritableQueries, 0u) << "answered by the filter";
+        const QgDiskState state = DiskState(0);
+        EXPECT_EQ(state.Writes, 0u) << "refused writes never reach the disk";
+        EXPECT_EQ(state.Reads, 1u);
+        EXPECT_EQ(state.WritableQueries, 0u) << "answered by the filter";
+        ASSERT_TRUE(Unplug(0));
+    }
 }
 
 TEST_F(KernelStack, DisksOnOtherBusesAreNeverTouched) {
@@ -390,9 +399,11 @@ TEST_F(KernelStack, UsbDiskWhoseStartFailsIsNotBlocked) {
 }
 
 TEST_F(KernelStack, StopThenStartQueriesTheBusAgain) {
-    ASSERT_TRUE(Plug(Disk(0, kBusTypeSata, L"sata_then_usb")));
+    DiskSpec disk = Disk(0, kBusTypeSata, L"sata_then_usb");
+    ASSERT_TRUE(Plug(disk));
     EXPECT_EQ(Write(0), kSuccess);
-    ASSERT_TRUE(SetBusType(0, kBusTypeUsb));
+    disk.busType = kBusTypeUsb;
+    ASSERT_TRUE(ChangeDisk(disk));
     EXPECT_EQ(Write(0), kSuccess) << "the bus is learned at start only";
 
     EXPECT_EQ(StopAndStart(0).Status, kSuccess);
@@ -400,6 +411,28 @@ TEST_F(KernelStack, StopThenStartQueriesTheBusAgain) {
     EXPECT_EQ(state.Stops, 1u);
     EXPECT_EQ(state.Starts, 2u);
     EXPECT_EQ(state.StorageQueries, 2u);
+    EXPECT_EQ(Write(0), kAccessDenied);
+}
+
+TEST_F(KernelStack, RestartWhoseStorageQueryFailsKeepsTheBusLearnedBefore) {
+    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_query_fails_later");
+    ASSERT_TRUE(Plug(disk));
+    disk.busType = kBusTypeSata;
+    disk.failStorageQuery = true;
+    ASSERT_TRUE(ChangeDisk(disk));
+    EXPECT_EQ(StopAndStart(0).Status, kSuccess) << "a failed query does not fail the start";
+    EXPECT_EQ(DiskState(0).StorageQueries, 2u);
+    EXPECT_EQ(Write(0), kAccessDenied);
+}
+
+TEST_F(KernelStack, RestartThatFailsReachesTheSenderAndChangesNothing) {
+    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_restart_fails");
+    ASSERT_TRUE(Plug(disk));
+    disk.busType = kBusTypeSata;
+    disk.failStart = true;
+    ASSERT_TRUE(ChangeDisk(disk));
+    EXPECT_EQ(StopAndStart(0).Status, kDeviceNotReady);
+    EXPECT_EQ(DiskState(0).StorageQueries, 1u) << "no query after a failed start";
     EXPECT_EQ(Write(0), kAccessDenied);
 }
 
