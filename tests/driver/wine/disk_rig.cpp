@@ -122,7 +122,7 @@ LSTATUS SetString(HKEY key, const wchar_t* name, const wchar_t* text) {
                           static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
 }
 
-bool CreateDiskInstance(const DiskSpec& disk) {
+bool CreateDiskInstance(const TestDisk& disk) {
     DeleteDiskInstance(disk.instance);
     KeyCloser key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, InstanceKey(disk.instance).c_str(), 0, nullptr, 0,
@@ -145,7 +145,7 @@ bool CreateDiskInstance(const DiskSpec& disk) {
     return ok;
 }
 
-QgDiskSettings SettingsOf(const DiskSpec& disk) {
+QgDiskSettings SettingsOf(const TestDisk& disk) {
     QgDiskSettings settings = {};
     settings.Slot = disk.slot;
     settings.BusType = disk.busType;
@@ -227,7 +227,7 @@ int QuilldrvDevices() {
                : -1;
 }
 
-bool PlugDisk(const DiskSpec& disk, std::string& why) {
+bool PlugDisk(const TestDisk& disk, std::string& why) {
     if (!CreateDiskInstance(disk)) {
         why = "cannot create the device instance";
         return false;
@@ -286,7 +286,7 @@ void UnplugEverything() {
     }
 }
 
-bool ChangeDisk(const DiskSpec& disk) {
+bool ChangeDisk(const TestDisk& disk) {
     const QgDiskSettings settings = SettingsOf(disk);
     return BusControl(IOCTL_QGBUS_CHANGE_DISK, &settings, sizeof settings, nullptr, 0);
 }

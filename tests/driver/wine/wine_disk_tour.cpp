@@ -29,7 +29,7 @@ bool Prepare() {
     return true;
 }
 
-bool Plug(const DiskSpec& disk) {
+bool Plug(const TestDisk& disk) {
     std::string why;
     if (!PlugDisk(disk, why)) {
         std::printf("cannot plug disk %u in: %s\n", disk.slot, why.c_str());
@@ -38,7 +38,7 @@ bool Plug(const DiskSpec& disk) {
     return true;
 }
 
-void Unplug(const DiskSpec& disk) {
+void Unplug(const TestDisk& disk) {
     std::string why;
     if (!UnplugDisk(disk.slot, why)) {
         std::printf("cannot unplug disk %u: %s\n", disk.slot, why.c_str());
@@ -73,11 +73,11 @@ int Demo() {
     if (!Prepare()) {
         return 1;
     }
-    DiskSpec usb;
+    TestDisk usb;
     usb.slot = 0;
     usb.busType = kBusTypeUsb;
     usb.instance = L"tour_usb";
-    DiskSpec sata;
+    TestDisk sata;
     sata.slot = 1;
     sata.busType = kBusTypeSata;
     sata.instance = L"tour_sata";
@@ -123,10 +123,10 @@ int Bench() {
     if (!Prepare()) {
         return 1;
     }
-    DiskSpec filtered;
+    TestDisk filtered;
     filtered.slot = 0;
     filtered.instance = L"bench_filtered";
-    DiskSpec bare;
+    TestDisk bare;
     bare.slot = 1;
     bare.instance = L"bench_bare";
     bare.withFilter = false;

@@ -63,13 +63,13 @@ protected:
 
     // Protection comes back on for every disk, and every disk goes away again.
     void TearDown() override {
-        for (const DiskSpec& disk : plugged_) {
+        for (const TestDisk& disk : plugged_) {
             if (disk.withFilter && DiskState(disk.slot).Present) {
                 KernelControl(disk.slot, kIoctlSetMode, 4, 0, kModeOn);
                 break;
             }
         }
-        for (const DiskSpec& disk : plugged_) {
+        for (const TestDisk& disk : plugged_) {
             if (DiskState(disk.slot).Present) {
                 std::string why;
                 EXPECT_TRUE(UnplugDisk(disk.slot, why)) << why;
@@ -78,8 +78,8 @@ protected:
         }
     }
 
-    static DiskSpec Disk(uint32_t slot, uint32_t busType, const wchar_t* instance) {
-        DiskSpec disk;
+    static TestDisk Disk(uint32_t slot, uint32_t busType, const wchar_t* instance) {
+        TestDisk disk;
         disk.slot = slot;
         disk.busType = busType;
         disk.instance = instance;
@@ -87,7 +87,7 @@ protected:
     }
 
     // Plugs the disk in and waits until its stack is started.
-    bool Plug(const DiskSpec& disk) {
+    bool Plug(const TestDisk& disk) {
         std::string why;
         plugged_.push_back(disk);
         const bool ok = PlugDisk(disk, why);
@@ -117,7 +117,7 @@ protected:
 
     static inline bool ready_ = false;
     static inline std::string why_;
-    std::vector<DiskSpec> plugged_;
+    std::vector<TestDisk> plugged_;
 };
 
 // ---------------------------------------------------------------------------
@@ -128,7 +128,7 @@ protected:
 TEST_F(KernelStack, UnmarkedUsbDiskRefusesWritesAndReportsWriteProtected) {
     for (const bool fixedMedia : {false, true}) {
         SCOPED_TRACE(fixedMedia ? "USB disk with fixed media" : "USB flash drive");
-        DiskSpec usb = Disk(0, kBusTypeUsb, L"usb_unmarked");
+        TestDisk usb = Disk(0, kBusTypeUsb, L"usb_unmarked");
         usb.fixedMedia = fixedMedia;
         ASSERT_TRUE(Plug(usb));
         EXPECT_EQ(DiskState(0).StorageQueries, 1u) << "the bus is learned at start";
@@ -197,7 +197,7 @@ TEST_F(KernelStack, ExemptionMarkerEdgeCases) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_marked");
+        TestDisk disk = Disk(0, kBusTypeUsb, L"usb_marked");
         disk.marker = c.marker;
         ASSERT_TRUE(Plug(disk));
         EXPECT_EQ(Write(0), c.exempt ? kSuccess : kAccessDenied);
@@ -212,7 +212,7 @@ TEST_F(KernelStack, EveryListedProductCodeExemptsItsDisk) {
                            "KevCelAA", "KevCelB",  "KevCelBB", "KevDunBB"};
     for (const char* code : codes) {
         SCOPED_TRACE(code);
-        DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_listed");
+        TestDisk disk = Disk(0, kBusTypeUsb, L"usb_listed");
         disk.marker = MarkerWithCode(100, code);
         ASSERT_TRUE(Plug(disk));
         EXPECT_EQ(Write(0), kSuccess);
@@ -221,7 +221,7 @@ TEST_F(KernelStack, EveryListedProductCodeExemptsItsDisk) {
 }
 
 TEST_F(KernelStack, ExemptDiskIgnoresThePerDiskSwitch) {
-    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_exempt");
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_exempt");
     disk.marker = MarkerWithCode(64, "KevCelA");
     ASSERT_TRUE(Plug(disk));
     QgKernelResult r = KernelControl(0, kIoctlDriveProtect, 0, 4);
@@ -380,7 +380,7 @@ TEST_F(KernelStack, UnplugRemovesTheFilterAndReplugStartsAfresh) {
 }
 
 TEST_F(KernelStack, UsbDiskWhoseStorageQueryFailsIsNotBlocked) {
-    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_query_fails");
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_query_fails");
     disk.failStorageQuery = true;
     ASSERT_TRUE(Plug(disk));
     EXPECT_EQ(DiskState(0).StorageQueries, 1u);
@@ -389,7 +389,7 @@ TEST_F(KernelStack, UsbDiskWhoseStorageQueryFailsIsNotBlocked) {
 }
 
 TEST_F(KernelStack, UsbDiskWhoseStartFailsIsNotBlocked) {
-    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_start_fails");
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_start_fails");
     disk.failStart = true;
     ASSERT_TRUE(Plug(disk));
     const QgDiskState state = DiskState(0);
@@ -399,7 +399,7 @@ TEST_F(KernelStack, UsbDiskWhoseStartFailsIsNotBlocked) {
 }
 
 TEST_F(KernelStack, StopThenStartQueriesTheBusAgain) {
-    DiskSpec disk = Disk(0, kBusTypeSata, L"sata_then_usb");
+    TestDisk disk = Disk(0, kBusTypeSata, L"sata_then_usb");
     ASSERT_TRUE(Plug(disk));
     EXPECT_EQ(Write(0), kSuccess);
     disk.busType = kBusTypeUsb;
@@ -415,7 +415,7 @@ TEST_F(KernelStack, StopThenStartQueriesTheBusAgain) {
 }
 
 TEST_F(KernelStack, RestartWhoseStorageQueryFailsKeepsTheBusLearnedBefore) {
-    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_query_fails_later");
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_query_fails_later");
     ASSERT_TRUE(Plug(disk));
     disk.busType = kBusTypeSata;
     disk.failStorageQuery = true;
@@ -426,7 +426,7 @@ TEST_F(KernelStack, RestartWhoseStorageQueryFailsKeepsTheBusLearnedBefore) {
 }
 
 TEST_F(KernelStack, RestartThatFailsReachesTheSenderAndChangesNothing) {
-    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_restart_fails");
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_restart_fails");
     ASSERT_TRUE(Plug(disk));
     disk.busType = kBusTypeSata;
     disk.failStart = true;
