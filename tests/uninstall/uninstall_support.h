@@ -214,6 +214,20 @@ inline HWND WaitForBoxSaying(const std::wstring& caption, const std::wstring& te
         timeoutMs);
 }
 
+// Ends the programs that a failed case left showing a box of the product (an
+// uninstaller started by a launcher is no child of the test): CTest would wait for
+// them, as they hold its output pipe.
+inline void EndStrayPrograms() {
+    for (HWND box; (box = FindDialog([](HWND w) {
+                        return ProcessOf(w) != GetCurrentProcessId() &&
+                               (WindowText(w) == kTitle || WindowText(w) == L"Parameter error!");
+                    })) != nullptr;) {
+        HandleCloser process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ProcessOf(box)));
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 5000);
+    }
+}
+
 inline void Answer(HWND box, int button) {
     PostMessageW(box, WM_COMMAND, button, 0);
 }

@@ -75,6 +75,7 @@ protected:
         if (program_.process && ExitCodeAfter(program_.process.Get(), 0) == STILL_ACTIVE) {
             TerminateProcess(program_.process.Get(), 1);
         }
+        EndStrayPrograms();
     }
 
     MachineState machine_;
