@@ -277,7 +277,9 @@ TEST_F(LauncherTest, AUserWithoutAdministratorRightsIsToldSoAndNothingHappens) {
                                 "IsUserAnAdmin", "user32.dll", "GetCapture", launcher_));
     HWND refusal = WaitForBoxOf(launcher_.id, kTitle);
     ASSERT_NE(refusal, nullptr) << "no box within 10 s";
-    EXPECT_EQ(BoxText(refusal), L"It is not treatable in Limited acount.");
+    EXPECT_EQ(BoxText(refusal), UiLanguage() == Language::Japanese
+                                    ? L"制限付きのアカウントでは処理できません。"
+                                    : L"It is not treatable in Limited acount.");
     Answer(refusal, IDOK);
     EXPECT_EQ(LauncherExit(), 0u);
     EXPECT_FALSE(PathExists(ExtractedUninstaller()));

@@ -1,7 +1,7 @@
-// The two built programs' resources as the platform's loader sees them, language
-// by language: the texts exactly as written for the user, the wait box's template
-// (windres adds and drops style bits of its own), the carried uninstaller, and the
-// manifests.
+// The two built programs' resources as the platform's loader sees them: the wait
+// box's template in each language (windres adds and drops style bits of its own),
+// the carried uninstaller, and the manifests. The texts are checked where the
+// programs show them.
 #include "uninstall_support.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 
 namespace {
 
-// RT_STRING, RT_DIALOG and RT_MANIFEST turn narrow without UNICODE: spelt as
-// numbers below (6, 5, 24).
+// RT_DIALOG and RT_MANIFEST turn narrow without UNICODE: spelt as numbers below
+// (5, 24).
 constexpr WORD kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 constexpr WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
 constexpr WORD kChinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
@@ -37,71 +37,8 @@ struct Module {
         return std::string(data, SizeofResource(handle, found));
     }
 
-    // String `id` of the table in `language`, read from its block of sixteen.
-    std::wstring String(UINT id, WORD language) const {
-        const std::string block =
-            Bytes(MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(id / 16 + 1), language);
-        if (block == "<missing>") {
-            return L"<missing>";
-        }
-        const auto* p = reinterpret_cast<const wchar_t*>(block.data());
-        for (UINT i = 0; i < id % 16; ++i) {
-            p += 1 + *p;
-        }
-        return std::wstring(p + 1, *p);
-    }
-
     HMODULE handle = nullptr;
 };
-
-struct TextCase {
-    UINT id;
-    WORD language;
-    const wchar_t* text;
-};
-
-TEST(Resources, TheLaunchersTextsInEachLanguage) {
-    const Module launcher(QG_LAUNCHER_EXE);
-    ASSERT_NE(launcher.handle, nullptr);
-    const TextCase cases[] = {
-        {104, kEnglish, L"Is %s deleted from the computer?"},
-        {105, kEnglish, L"It is not treatable in Limited acount."},
-        {106, kEnglish, L"It has already started."},
-        {107, kEnglish, L"It failed in processing.\n\nError%d"},
-        {104, kJapanese, L"コンピュータから %s を削除しますか？"},
-        {105, kJapanese, L"制限付きのアカウントでは処理できません。"},
-        {106, kJapanese, L"既に起動しています。"},
-        {107, kJapanese, L"処理に失敗しました。\n\nエラー%d"},
-        {104, kChinese, L"从电脑中删除 %s 吗？"},
-        {105, kChinese, L"It is not treatable in Limited acount."},
-        {106, kChinese, L"It has already started."},
-        {107, kChinese, L"It failed in processing.\n\nError%d"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_TRUE(launcher.String(c.id, c.language) == c.text)
-            << "string " << c.id << ", language " << c.language;
-    }
-}
-
-TEST(Resources, TheUninstallersTextsInEachLanguage) {
-    const Module uninstaller(QG_UNINSTALLER_EXE);
-    ASSERT_NE(uninstaller.handle, nullptr);
-    const TextCase cases[] = {
-        {3, kEnglish, L"%s is being deleted."},
-        {4, kEnglish,
-         L"To activate the new settings, you must restart PC. \nDo you want to restart PC Now?"},
-        {3, kJapanese, L"%s の削除中"},
-        {4, kJapanese,
-         L"新しい設定を有効するには、コンピュータを再起動する必要があります。\n"
-         L"今すぐコンピュータを再起動しますか?"},
-        {3, kChinese, L"正在删除 %s"},
-        {4, kChinese, L"要啟動新的設置，您必須重新啟動電腦。 \n您要重新啟動電腦吧?"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_TRUE(uninstaller.String(c.id, c.language) == c.text)
-            << "string " << c.id << ", language " << c.language;
-    }
-}
 
 // Reads the fields of an extended dialog template in order.
 struct TemplateReader {
