@@ -70,20 +70,28 @@ protected:
 TEST_F(SetupEntry, AnInstalledMachineStartsTheLauncherOfEachInstalledCopyAndEndsAtOnce) {
     MarkInstalled();
     struct Entry {
-        const wchar_t* name;
+        std::wstring name;
         bool folder;
         bool launcher;
-        const wchar_t* arguments; // nullptr: must not be started
+        std::wstring arguments; // empty: must not be started
     };
+    const std::wstring suffix31(31, L's'), suffix32(32, L's'), long240(240, L'l');
     const Entry entries[] = {
         {L"QuillGuardVer.2.0.0", true, true,
          L" \"VARNO_QuillGuardVer.2.0.0\" \"Quillet Ver.2.0.0\" \"QuillGuardVer.2.0.0\""},
         {L"QuillGuard", true, true, L" \"VARNO_QuillGuard\" \"Quillet \" \"QuillGuard\""},
         {L"QuillGuardVer.1.5", true, true,
          L" \"VARNO_QuillGuardVer.1.5\" \"Quillet Ver.1.5\" \"QuillGuardVer.1.5\""},
-        {L"QuillGuardEmpty", true, false, nullptr},
-        {L"QuillGuardFile", false, false, nullptr},
-        {L"OtherProduct", true, true, nullptr},
+        // The longest suffix that fits its 32 characters, and one more.
+        {L"QuillGuard" + suffix31, true, true,
+         L" \"VARNO_QuillGuard" + suffix31 + L"\" \"Quillet " + suffix31 + L"\" \"QuillGuard" +
+             suffix31 + L"\""},
+        {L"QuillGuard" + suffix32, true, true, L""},
+        // A launcher path past 259 characters would be cut: skipped.
+        {L"QuillGuard" + long240, true, true, L""},
+        {L"QuillGuardEmpty", true, false, L""},
+        {L"QuillGuardFile", false, false, L""},
+        {L"OtherProduct", true, true, L""},
     };
     CreateDirectoryW(VendorFolder().c_str(), nullptr);
     for (const Entry& e : entries) {
@@ -105,20 +113,26 @@ TEST_F(SetupEntry, AnInstalledMachineStartsTheLauncherOfEachInstalledCopyAndEnds
     EXPECT_LT(GetTickCount64() - start, 10000u) << "setup did not end at once";
     EXPECT_FALSE(showedWindow) << "setup showed a window on an installed machine";
 
+    auto record = [](const Entry& e) { return VendorFolder() + L"\\" + e.name + L"\\started.txt"; };
     for (const Entry& e : entries) {
-        const std::wstring record = VendorFolder() + L"\\" + e.name + L"\\started.txt";
-        if (e.arguments == nullptr) {
-            Sleep(e.launcher ? 2000 : 0); // time enough to have been started wrongly
-            EXPECT_FALSE(PathExists(record)) << "a launcher started for a non-copy";
+        if (e.arguments.empty()) {
             continue;
         }
-        EXPECT_TRUE(WaitUntil([&] { return PathExists(record); }, 10000))
+        SCOPED_TRACE(std::string(e.name.begin(), e.name.end()));
+        EXPECT_TRUE(WaitUntil([&] { return ReadRecord(record(e)) != L"<not started>"; }, 10000))
             << "no launcher started within 10 s";
-        WaitUntil([&] { return ReadRecord(record).size() > 0; }, 2000);
-        const std::wstring line = ReadRecord(record);
+        WaitUntil([&] { return !ReadRecord(record(e)).empty(); }, 2000);
+        const std::wstring line = ReadRecord(record(e));
         EXPECT_TRUE(EndsWith(line, e.arguments))
             << "started with: " << std::string(line.begin(), line.end());
-        EXPECT_NE(line.find(std::wstring(e.name) + L"\\Uninst.exe"), std::wstring::npos);
+        EXPECT_NE(line.find(e.name + L"\\Uninst.exe"), std::wstring::npos);
+    }
+    Sleep(2000); // time enough for a launcher started wrongly to have written
+    for (const Entry& e : entries) {
+        if (e.arguments.empty()) {
+            EXPECT_FALSE(PathExists(record(e)))
+                << "a launcher started in " << std::string(e.name.begin(), e.name.end());
+        }
     }
     EXPECT_FALSE(PathExists(InstalledFolder() + L"\\quilldrv.sys")) << "setup installed again";
 }
