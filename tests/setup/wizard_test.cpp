@@ -78,8 +78,6 @@ TEST_F(Wizard, TheWelcomePageGreetsWithTheWizardTitleAndFocusesCancel) {
     EXPECT_EQ(ControlText(wizard_, kCancel), texts_.cancel);
     EXPECT_EQ(ControlText(wizard_, kBack), texts_.back);
     EXPECT_EQ(ControlText(wizard_, kNext), texts_.next);
-    EXPECT_NE(SendMessageW(wizard_, WM_GETICON, ICON_BIG, 0), 0);
-    EXPECT_NE(SendMessageW(wizard_, WM_GETICON, ICON_SMALL, 0), 0);
 }
 
 TEST_F(Wizard, TheLicencePageShowsTheFormattedLicenceAndLetsOnlyAgreeGoOn) {
