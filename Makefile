@@ -1,5 +1,5 @@
 # The two commands of the README, and the developer's extras.
-.PHONY: all test demo fuzz bench format bootstrap
+.PHONY: all test demo fuzz bench format bootstrap screenshots
 
 all: test
 
@@ -33,6 +33,13 @@ bench: bootstrap
 	cmake --preset all >/dev/null
 	cmake --build --preset all
 	cmake/wine-run build/all/windows-x64/wineprefix build/all/windows-x64/tests/driver/sim_stack_bench.exe
+
+# Pictures of setup, the launcher and the uninstaller in three languages, taken
+# in Wine on a virtual display, into docs/screenshots/.
+screenshots: bootstrap
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j2 --target QuillGuardSetup qg_screens
+	./scripts/screenshots build/windows
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
