@@ -1,5 +1,5 @@
 # The two commands of the README, and the developer's extras.
-.PHONY: all test demo fuzz bench format bootstrap
+.PHONY: all test demo fuzz bench format bootstrap screenshots
 
 all: test
 
@@ -36,6 +36,13 @@ bench: bootstrap
 	cmake/wine-fresh-drivers build/all/windows-x64/wineprefix-kernel
 	cmake/wine-run build/all/windows-x64/wineprefix-kernel \
 	    build/all/windows-x64/tests/driver/wine/wine_disk_tour.exe --bench
+
+# Pictures of setup, the launcher and the uninstaller in three languages, taken
+# in Wine on a virtual display, into docs/screenshots/.
+screenshots: bootstrap
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j2 --target QuillGuardSetup qg_screens
+	./scripts/screenshots build/windows
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

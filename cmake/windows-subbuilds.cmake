@@ -2,7 +2,9 @@
 # cover every toolchain. Each tree has its own Wine prefix.
 include(ExternalProject)
 
+# qg_windows_tree(name toolchain [DEPENDS tree] [ARGS -D...])
 function(qg_windows_tree name toolchain)
+    cmake_parse_arguments(T "" "" "DEPENDS;ARGS" ${ARGN})
     set(dir ${CMAKE_BINARY_DIR}/${name})
     ExternalProject_Add(${name}
         SOURCE_DIR ${CMAKE_SOURCE_DIR}
@@ -10,6 +12,8 @@ function(qg_windows_tree name toolchain)
         CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${toolchain}
                    -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
                    -DQG_DIST_DIR=${QG_DIST_DIR}
+                   ${T_ARGS}
+        DEPENDS ${T_DEPENDS}
         INSTALL_COMMAND ""
         BUILD_ALWAYS ON
         USES_TERMINAL_BUILD ON)
@@ -20,5 +24,7 @@ function(qg_windows_tree name toolchain)
                  ${CMAKE_BINARY_DIR}/${name}-tests.cmake)
 endfunction()
 
-qg_windows_tree(windows-x64 toolchain-mingw-x86_64.cmake)
+# Setup carries the x86 driver: the x86 tree builds first and hands it over.
 qg_windows_tree(windows-x86 toolchain-mingw-i686.cmake)
+qg_windows_tree(windows-x64 toolchain-mingw-x86_64.cmake DEPENDS windows-x86
+                ARGS -DQG_X86_DRIVER=${CMAKE_BINARY_DIR}/windows-x86/driver/quilldrv.sys)

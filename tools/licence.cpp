@@ -119,7 +119,7 @@ bool BuildLicenceRtf(const std::string& source, const LicenceStyle& style, std::
         if (title) {
             rtf += "\\qc\\sa120{\\b\\fs24 " + text + "}\\par\n\\pard\\sa60\n";
         } else if (heading) {
-            rtf += "\\sb60{\\b " + text + "}\\par\n\\pard\\sa60\n";
+            rtf += "\\sb60{\\b\\fs20 " + text + "}\\par\n\\pard\\sa60\n";
         } else {
             rtf += text + "\\par\n";
         }

@@ -7,6 +7,7 @@
 // comes from the environment Wine was started in.
 #include "closer.h"
 #include "format.h"
+#include "wizard_driver.h"
 
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -16,11 +17,6 @@
 #include <cwchar>
 
 namespace {
-
-// Control ids of setup's wizard and the message box buttons.
-constexpr int IDC_NEXT = 1004;
-constexpr int IDC_AGREE = 1007;
-constexpr int IDC_LICENSE = 1005;
 
 constexpr DWORD kPatienceMs = 30000;
 
@@ -122,47 +118,29 @@ bool SaveWindow(HWND window, const wchar_t* name) {
 
 // --- Finding windows ----------------------------------------------------------
 
-// The first visible dialog-class window of the process whose image name ends in
-// `image`, other than `except`.
 struct DialogSearch {
-    const wchar_t* image;
-    HWND except;
+    DWORD pid;
     HWND found;
 };
-
-bool ProcessImageEndsWith(DWORD pid, const wchar_t* image) {
-    HandleCloser process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    wchar_t path[MAX_PATH];
-    DWORD size = MAX_PATH;
-    if (!process || !QueryFullProcessImageNameW(process.Get(), 0, path, &size)) {
-        return false;
-    }
-    const size_t length = wcslen(path), want = wcslen(image);
-    return length >= want && _wcsicmp(path + length - want, image) == 0;
-}
 
 BOOL CALLBACK MatchDialog(HWND window, LPARAM lParam) {
     auto* search = reinterpret_cast<DialogSearch*>(lParam);
     wchar_t className[16];
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (window == search->except || !IsWindowVisible(window) ||
-        GetClassNameW(window, className, 16) == 0 || wcscmp(className, L"#32770") != 0 ||
-        !ProcessImageEndsWith(pid, search->image)) {
+    if (pid != search->pid || !IsWindowVisible(window) ||
+        GetClassNameW(window, className, 16) == 0 || wcscmp(className, L"#32770") != 0) {
         return TRUE;
     }
     search->found = window;
     return FALSE;
 }
 
-HWND FindDialog(const wchar_t* image, HWND except = nullptr) {
-    DialogSearch search{image, except, nullptr};
+// The first visible dialog of the process.
+HWND FindDialogOf(DWORD pid) {
+    DialogSearch search{pid, nullptr};
     EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
-}
-
-bool WaitForDialog(const wchar_t* image, HWND except, HWND& found, const wchar_t* what) {
-    return WaitUntil([&] { return (found = FindDialog(image, except)) != nullptr; }, what);
 }
 
 void Press(HWND dialog, int id) {
@@ -211,25 +189,8 @@ void ForgetProduct() {
     }
 }
 
-bool StartProgram(const wchar_t* program, HandleCloser& process) {
-    wchar_t commandLine[MAX_PATH + 2];
-    if (!FormatTo(commandLine, MAX_PATH + 2, L"\"%ls\"", program)) {
-        return Fail(L"program path too long");
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        return Fail(L"could not start setup");
-    }
-    CloseHandle(info.hThread);
-    process.Reset(info.hProcess);
-    return true;
-}
-
-bool WaitForExit(const HandleCloser& process, const wchar_t* what) {
-    if (WaitForSingleObject(process.Get(), kPatienceMs) != WAIT_OBJECT_0) {
+bool Ended(const Started& process, const wchar_t* what) {
+    if (WaitForExit(process, kPatienceMs) == STILL_ACTIVE) {
         std::fwprintf(stderr, L"screens: %ls did not end\n", what);
         return false;
     }
@@ -324,38 +285,35 @@ void ReleaseWorker(HeldWorker& held) {
 
 // --- The sessions ---------------------------------------------------------------
 
+bool Started_(const wchar_t* setup, Started& process) {
+    return StartProgram(setup, L"", &process) || Fail(L"could not start setup");
+}
+
 // Setup from its start to the installing page; every page saved when `save`.
-bool WalkToInstalling(HWND& wizard, bool save) {
-    if (!WaitForDialog(L"QuillGuardSetup.exe", nullptr, wizard, L"the wizard")) {
-        return false;
+bool WalkToInstalling(const Started& process, HWND& wizard, bool save) {
+    wizard = FindWizard(process.processId, kPatienceMs);
+    if (wizard == nullptr) {
+        return Fail(L"no wizard");
     }
     if (save && !SaveWindow(wizard, L"setup-1-welcome")) {
         return false;
     }
-    Press(wizard, IDC_NEXT);
-    if (!WaitUntil([&] { return IsWindowVisible(GetDlgItem(wizard, IDC_LICENSE)) != FALSE; },
-                   L"the licence page")) {
+    Click(wizard, kNext);
+    if (!WaitUntil([&] { return IsShown(wizard, kLicence); }, L"the licence page")) {
         return false;
     }
-    SendMessageW(GetDlgItem(wizard, IDC_AGREE), BM_CLICK, 0, 0);
-    if (!WaitUntil([&] { return IsWindowEnabled(GetDlgItem(wizard, IDC_NEXT)) != FALSE; },
-                   L"Next after Agree")) {
+    Click(wizard, kAgree);
+    if (!WaitUntil([&] { return IsEnabled(wizard, kNext); }, L"Next after Agree") ||
+        (save && !SaveWindow(wizard, L"setup-2-licence"))) {
         return false;
     }
-    if (save && !SaveWindow(wizard, L"setup-2-licence")) {
+    Click(wizard, kNext);
+    if (!WaitUntil([&] { return !IsShown(wizard, kLicence); }, L"the confirmation page") ||
+        (save && !SaveWindow(wizard, L"setup-3-confirm"))) {
         return false;
     }
-    Press(wizard, IDC_NEXT);
-    if (!WaitUntil([&] { return !IsWindowVisible(GetDlgItem(wizard, IDC_LICENSE)); },
-                   L"the confirmation page")) {
-        return false;
-    }
-    if (save && !SaveWindow(wizard, L"setup-3-confirm")) {
-        return false;
-    }
-    Press(wizard, IDC_NEXT);
-    if (!WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(wizard, IDCANCEL)); },
-                   L"the installing page")) {
+    Click(wizard, kNext);
+    if (!WaitUntil([&] { return !IsEnabled(wizard, kCancel); }, L"the installing page")) {
         return false;
     }
     // The worker reports after a second at the earliest: time enough for one picture.
@@ -363,8 +321,7 @@ bool WalkToInstalling(HWND& wizard, bool save) {
 }
 
 bool WaitForEnabledClose(HWND wizard) {
-    return WaitUntil([&] { return IsWindowEnabled(GetDlgItem(wizard, IDC_NEXT)) != FALSE; },
-                     L"the Close button");
+    return WaitUntil([&] { return IsEnabled(wizard, kNext); }, L"the Close button");
 }
 
 // An install that fails: a file stands where the installed folder would be.
@@ -377,58 +334,72 @@ bool TakeFailedPage(const wchar_t* setup) {
     }
     CreateDirectoryW(vendor, nullptr);
     HandleCloser(CreateFileW(blocker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    HandleCloser process;
+    Started process;
     HWND wizard = nullptr;
-    if (!StartProgram(setup, process) || !WalkToInstalling(wizard, false) ||
+    if (!Started_(setup, process) || !WalkToInstalling(process, wizard, false) ||
         !WaitForEnabledClose(wizard) || !SaveWindow(wizard, L"setup-6-failed")) {
         return false;
     }
-    Press(wizard, IDC_NEXT);
-    const bool ended = WaitForExit(process, L"setup after a failed install");
+    Click(wizard, kNext);
+    const bool ended = Ended(process, L"setup after a failed install");
     ForgetProduct();
     return ended;
 }
 
 bool TakeInstallPages(const wchar_t* setup) {
-    HandleCloser process;
-    HWND wizard = nullptr, question = nullptr;
-    if (!StartProgram(setup, process) || !WalkToInstalling(wizard, true) ||
-        !WaitForDialog(L"QuillGuardSetup.exe", wizard, question, L"the restart question")) {
+    Started process;
+    HWND wizard = nullptr;
+    if (!Started_(setup, process) || !WalkToInstalling(process, wizard, true)) {
         return false;
+    }
+    const HWND question = FindMessageBox(process.processId, kPatienceMs);
+    if (question == nullptr) {
+        return Fail(L"no restart question after the install");
     }
     Press(question, IDCANCEL); // never OK: that would end the prefix's session
     if (!WaitUntil([&] { return !IsWindow(question); }, L"the restart question to close") ||
         !WaitForEnabledClose(wizard) || !SaveWindow(wizard, L"setup-5-complete")) {
         return false;
     }
-    Press(wizard, IDC_NEXT);
-    return WaitForExit(process, L"setup after the install");
+    Click(wizard, kNext);
+    return Ended(process, L"setup after the install");
 }
 
 // Setup on the installed machine starts the launcher; its question, then the
 // uninstaller's wait box, held open by stopping its worker for the picture.
 bool TakeRemovalBoxes(const wchar_t* setup) {
-    HandleCloser process;
-    HWND question = nullptr, wait = nullptr, restart = nullptr;
-    if (!StartProgram(setup, process) ||
-        !WaitForDialog(L"Uninst.exe", nullptr, question, L"the launcher's question") ||
-        !SaveWindow(question, L"uninst-question")) {
+    Started process;
+    if (!Started_(setup, process)) {
         return false;
+    }
+    const HWND question = FindMessageBox(0, kPatienceMs);
+    if (question == nullptr || !SaveWindow(question, L"uninst-question")) {
+        return Fail(L"no question from the launcher");
     }
     Press(question, IDYES);
     HeldWorker held{};
     if (!HoldUninstallerWorker(held)) {
         return false;
     }
-    const bool saved = WaitForDialog(L"_uninst.bin", nullptr, wait, L"the wait box") &&
-                       SaveWindow(wait, L"uninst-wait");
+    HWND wait = nullptr;
+    const bool saved =
+        WaitUntil([&] { return (wait = FindDialogOf(held.pid)) != nullptr; }, L"the wait box") &&
+        SaveWindow(wait, L"uninst-wait");
     ReleaseWorker(held);
-    if (!saved ||
-        !WaitForDialog(L"_uninst.bin", wait, restart, L"the uninstaller's restart question")) {
+    if (!saved) {
+        return false;
+    }
+    HWND restart = nullptr;
+    if (!WaitUntil(
+            [&] {
+                restart = FindDialogOf(held.pid);
+                return restart != nullptr && restart != wait;
+            },
+            L"the uninstaller's restart question")) {
         return false;
     }
     Press(restart, IDCANCEL);
-    return WaitForExit(process, L"setup before the removal");
+    return Ended(process, L"setup before the removal");
 }
 
 } // namespace

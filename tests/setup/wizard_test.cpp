@@ -78,8 +78,15 @@ TEST_F(Wizard, TheWelcomePageGreetsWithTheWizardTitleAndFocusesCancel) {
     EXPECT_EQ(ControlText(wizard_, kCancel), texts_.cancel);
     EXPECT_EQ(ControlText(wizard_, kBack), texts_.back);
     EXPECT_EQ(ControlText(wizard_, kNext), texts_.next);
-    EXPECT_NE(SendMessageW(wizard_, WM_GETICON, ICON_BIG, 0), 0);
-    EXPECT_NE(SendMessageW(wizard_, WM_GETICON, ICON_SMALL, 0), 0);
+
+    // Centred on the desktop.
+    RECT desktop = {}, placed = {};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(wizard_, &placed);
+    EXPECT_EQ(placed.left,
+              desktop.left + (desktop.right - desktop.left - (placed.right - placed.left)) / 2);
+    EXPECT_EQ(placed.top,
+              desktop.top + (desktop.bottom - desktop.top - (placed.bottom - placed.top)) / 2);
 }
 
 TEST_F(Wizard, TheLicencePageShowsTheFormattedLicenceAndLetsOnlyAgreeGoOn) {
@@ -217,8 +224,10 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     Click(wizard_, kNext);
     ASSERT_TRUE(WaitForTitle(wizard_, Formatted(S(113)), 5000));
     EXPECT_EQ(ControlText(wizard_, kMessage), S(114));
+    ExpectLicenceControlsShown(false);
 
     // Escape and the close box send Cancel; neither may end the installing page.
+    PostMessageW(wizard_, WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     PostMessageW(wizard_, WM_SYSCOMMAND, SC_CLOSE, 0);
     PostMessageW(wizard_, WM_CLOSE, 0, 0);
@@ -251,6 +260,7 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     // Shared icons are per process in Wine: only their presence can be seen from here.
     EXPECT_NE(question.icon, nullptr);
     ExpectPage(S(115), kMessage, Formatted(S(116)));
+    ExpectLicenceControlsShown(false);
 
     ASSERT_TRUE(WaitUntil([&] { return FindMessageBox(setup_.processId, 0) == nullptr; }, 5000));
     EXPECT_EQ(ControlText(wizard_, kNext), S(105));
