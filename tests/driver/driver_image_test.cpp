@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <imagehlp.h>
 
+#include "../support/wine_support.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,16 +26,6 @@ std::vector<DriverFile> DriverFiles() {
         files.push_back({arch, std::wstring(path.begin(), path.end())});
     }
     return files;
-}
-
-std::wstring QueryString(const std::vector<BYTE>& block, const wchar_t* name) {
-    wchar_t* value = nullptr;
-    UINT length = 0;
-    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length)) {
-        return L"";
-    }
-    return std::wstring(value, length > 0 ? length - 1 : 0);
 }
 
 TEST(DriverImage, ChecksumMatchesWhatTheLoaderComputes) {
@@ -65,9 +57,9 @@ TEST(DriverImage, VersionBlockNamesTheDriver) {
         EXPECT_EQ(fixed->dwFileVersionLS, 0u);
         EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
         EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DRV));
-        EXPECT_EQ(QueryString(block, L"InternalName"), L"quilldrv.sys");
-        EXPECT_EQ(QueryString(block, L"OriginalFilename"), L"quilldrv.sys");
-        EXPECT_EQ(QueryString(block, L"FileVersion"), L"2.0.0.0");
+        EXPECT_EQ(VersionString(block.data(), L"InternalName"), L"quilldrv.sys");
+        EXPECT_EQ(VersionString(block.data(), L"OriginalFilename"), L"quilldrv.sys");
+        EXPECT_EQ(VersionString(block.data(), L"FileVersion"), L"2.0.0.0");
     }
 }
 

@@ -370,16 +370,6 @@ TEST_F(SetupResources, HeaderPictureIs48By48With24Bits) {
     EXPECT_EQ(bitmap.size() - info.biSize, 6912u);
 }
 
-std::wstring VersionString(const std::vector<char>& block, const wchar_t* name) {
-    wchar_t* value = nullptr;
-    UINT length = 0;
-    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
-    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length)) {
-        return L"<missing>";
-    }
-    return value;
-}
-
 TEST_F(SetupResources, VersionBlockReads2000) {
     EXPECT_EQ(Languages(kRtVersion, MAKEINTRESOURCEW(1)), std::set<LANGID>{kEnglish});
     const DWORD size = GetFileVersionInfoSizeW(QG_SETUP_EXE, nullptr);
@@ -399,14 +389,14 @@ TEST_F(SetupResources, VersionBlockReads2000) {
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
     EXPECT_EQ(fixed->dwFileSubtype, 0u);
 
-    EXPECT_EQ(VersionString(block, L"FileDescription"), L"Quillon Setup Application");
-    EXPECT_EQ(VersionString(block, L"FileVersion"), L"2, 0, 0, 0");
-    EXPECT_EQ(VersionString(block, L"ProductVersion"), L"2, 0, 0, 0");
-    EXPECT_EQ(VersionString(block, L"InternalName"), L"QuillGuardSetup.exe");
-    EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"QuillGuardSetup.exe");
+    EXPECT_EQ(VersionString(block.data(), L"FileDescription"), L"Quillon Setup Application");
+    EXPECT_EQ(VersionString(block.data(), L"FileVersion"), L"2, 0, 0, 0");
+    EXPECT_EQ(VersionString(block.data(), L"ProductVersion"), L"2, 0, 0, 0");
+    EXPECT_EQ(VersionString(block.data(), L"InternalName"), L"QuillGuardSetup.exe");
+    EXPECT_EQ(VersionString(block.data(), L"OriginalFilename"), L"QuillGuardSetup.exe");
     for (const wchar_t* owner : {L"CompanyName", L"ProductName", L"LegalCopyright"}) {
-        EXPECT_NE(VersionString(block, owner), L"<missing>");
-        EXPECT_NE(VersionString(block, owner), L"");
+        EXPECT_NE(VersionString(block.data(), owner), L"<missing>");
+        EXPECT_NE(VersionString(block.data(), owner), L"");
     }
     WORD* translation = nullptr;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",

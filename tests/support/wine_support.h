@@ -111,6 +111,17 @@ inline std::wstring TempFolder() {
     return std::wstring(path, length > 0 && path[length - 1] == L'\\' ? length - 1 : length);
 }
 
+// A text of a version block's U.S. English Unicode table; "<missing>" when absent.
+inline std::wstring VersionString(const void* block, const wchar_t* name) {
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueW(block, path.c_str(), reinterpret_cast<void**>(&value), &length)) {
+        return L"<missing>";
+    }
+    return value;
+}
+
 // What a message box showed, as a second thread saw it before answering it.
 struct BoxSeen {
     bool appeared = false;

@@ -45,14 +45,9 @@ protected:
         target[ARGUMENT_CAPACITY - 1] = 0;
     }
 
-    // What setup leaves behind (plus an uninstall entry, which setup does not write).
+    // What setup leaves behind, plus an uninstall entry, which setup does not write.
     void Install() {
-        WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr", u"quilldrv"})));
-        ASSERT_TRUE(CreateStandInService());
-        CreateDirectoryW(VendorFolder().c_str(), nullptr);
-        CreateDirectoryW(InstalledFolder().c_str(), nullptr);
-        ASSERT_TRUE(WriteFileBytes(InstalledFolder() + L"\\quilldrv.sys", "driver"));
-        ASSERT_TRUE(WriteFileBytes(InstalledFolder() + L"\\Uninst.exe", "launcher"));
+        ASSERT_TRUE(InstallStandIn());
         ASSERT_TRUE(CreateUninstallEntry(kEntryName));
     }
 

@@ -79,6 +79,17 @@ inline bool CreateUninstallEntry(const std::wstring& name) {
     return true;
 }
 
+// What setup leaves behind: "quilldrv" in the filter list after another entry, the
+// service, and the installed folder with its two files.
+inline bool InstallStandIn() {
+    WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr", u"quilldrv"})));
+    CreateDirectoryW(VendorFolder().c_str(), nullptr);
+    CreateDirectoryW(InstalledFolder().c_str(), nullptr);
+    return CreateStandInService() &&
+           WriteFileBytes(InstalledFolder() + L"\\quilldrv.sys", "driver") &&
+           WriteFileBytes(InstalledFolder() + L"\\Uninst.exe", "launcher");
+}
+
 // The parent of the uninstall entries, taken away for a scenario and put back.
 class UninstallKeyAway {
 public:

@@ -54,14 +54,6 @@ std::wstring SystemText(DWORD error) {
 
 class UninstallerRunTest : public ::testing::Test {
 protected:
-    void Install() {
-        WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr", u"quilldrv"})));
-        ASSERT_TRUE(CreateStandInService());
-        CreateDirectoryW(VendorFolder().c_str(), nullptr);
-        CreateDirectoryW(InstalledFolder().c_str(), nullptr);
-        ASSERT_TRUE(WriteFileBytes(InstalledFolder() + L"\\quilldrv.sys", "driver"));
-    }
-
     // Answers the restart question with Cancel and expects the program to end with 0.
     void CancelRestart(const std::wstring& title) {
         HWND question = WaitForBoxOf(program_.id, title);
@@ -83,7 +75,7 @@ protected:
 };
 
 TEST_F(UninstallerRunTest, AnythingButFiveFieldsShowsTheCommandLineAndRemovesNothing) {
-    Install();
+    ASSERT_TRUE(InstallStandIn());
     const std::wstring exe = Quoted(UninstallerExe());
     const std::wstring lines[] = {
         exe,
@@ -113,7 +105,7 @@ TEST_F(UninstallerRunTest, AnythingButFiveFieldsShowsTheCommandLineAndRemovesNot
 // A failed first step skips the rest; the restart question is asked all the same,
 // here with a title of the longest accepted length.
 TEST_F(UninstallerRunTest, TheRestartQuestionFollowsAFailedRemoval) {
-    Install();
+    ASSERT_TRUE(InstallStandIn());
     WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{});
     const std::wstring title(255, L't');
     ASSERT_TRUE(StartProgram(UninstallerExe(), FieldsLine(InstalledFolder(), title), program_));
@@ -125,7 +117,7 @@ TEST_F(UninstallerRunTest, TheRestartQuestionFollowsAFailedRemoval) {
 // Without the parent of the uninstall entries the removal stops at an error box
 // owned by the wait box: the box stands still long enough to be looked at.
 TEST_F(UninstallerRunTest, TheWaitBoxStandsCentredUntilTheRemovalEnds) {
-    Install();
+    ASSERT_TRUE(InstallStandIn());
     UninstallKeyAway away;
     ASSERT_TRUE(away.Away());
     ASSERT_TRUE(StartProgram(UninstallerExe(), FieldsLine(InstalledFolder(), kTitle), program_));
@@ -165,7 +157,7 @@ TEST_F(UninstallerRunTest, TheWaitBoxStandsCentredUntilTheRemovalEnds) {
 // no worker thread, so no wait box; the removal runs all the same, and the restart
 // question follows. (The removal tests cover a wait box that cannot be created.)
 TEST_F(UninstallerRunTest, WithoutAWorkerThreadTheRemovalStillRuns) {
-    Install();
+    ASSERT_TRUE(InstallStandIn());
     ASSERT_TRUE(CreateUninstallEntry(kEntryName));
     ASSERT_TRUE(StartRedirected(UninstallerExe(), FieldsLine(InstalledFolder(), kTitle),
                                 "KERNEL32.dll", "CreateThread", "kernel32.dll", "CloseHandle",
