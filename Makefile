@@ -33,6 +33,9 @@ bench: bootstrap
 	cmake --preset all >/dev/null
 	cmake --build --preset all
 	cmake/wine-run build/all/windows-x64/wineprefix build/all/windows-x64/tests/driver/sim_stack_bench.exe
+	cmake/wine-fresh-drivers build/all/windows-x64/wineprefix-kernel
+	cmake/wine-run build/all/windows-x64/wineprefix-kernel \
+	    build/all/windows-x64/tests/driver/wine/wine_disk_tour.exe --bench
 
 # Pictures of setup, the launcher and the uninstaller in three languages, taken
 # in Wine on a virtual display, into docs/screenshots/.

@@ -1,6 +1,6 @@
 # Setup's icon, header bitmap and licence documents, made at build time by tools
 # built for the build machine (tools/make_art, tools/make_licence; the external
-# project qg_host_tools of driver/CMakeLists.txt). Included by setup/CMakeLists.txt.
+# project qg_host_tools of cmake/kernel-driver.cmake). Included by setup/CMakeLists.txt.
 # Defines the target qg_setup_art and the absolute paths QG_SETUP_ICON,
 # QG_HEADER_BITMAP, QG_LICENCE_1033, QG_LICENCE_1041 and QG_LICENCE_2052.
 set(QG_MAKE_ART ${CMAKE_BINARY_DIR}/host-tools/make_art)

@@ -2,6 +2,8 @@
 
 #include "../support/wine_support.h"
 
+#include <tlhelp32.h>
+
 #include <vector>
 
 Started::~Started() {
@@ -188,6 +190,8 @@ BoxAnswer AnswerMessageBox(DWORD processId, int answer, DWORD timeoutMs) {
     seen.hasNo = has(IDNO);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
+    // Gone before the next search, so that it cannot be found twice.
+    WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
     return seen;
 }
 
@@ -199,4 +203,85 @@ bool GoToConfirmPage(HWND wizard) {
     Click(wizard, kAgree);
     Click(wizard, kNext);
     return WaitUntil([&] { return IsShown(wizard, kMessage) && !IsShown(wizard, kAgree); }, 5000);
+}
+
+namespace {
+
+bool Fail(std::wstring* failure, const wchar_t* what) {
+    *failure = what;
+    return false;
+}
+
+bool IsProcessRunning(const wchar_t* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    bool running = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !running;
+         more = Process32NextW(snapshot, &entry)) {
+        running = _wcsicmp(entry.szExeFile, name) == 0;
+    }
+    CloseHandle(snapshot);
+    return running;
+}
+
+} // namespace
+
+bool InstallThroughWizard(const std::wstring& program, std::wstring* failure) {
+    Started setup;
+    if (!StartProgram(program, L"", &setup)) {
+        return Fail(failure, L"setup could not be started");
+    }
+    const HWND wizard = FindWizard(setup.processId, 30000);
+    if (wizard == nullptr) {
+        Kill(setup);
+        return Fail(failure, L"no wizard within 30 s");
+    }
+    if (!GoToConfirmPage(wizard)) {
+        Kill(setup);
+        return Fail(failure, L"the confirmation page was not reached within 5 s");
+    }
+    Click(wizard, kNext);
+    const BoxAnswer question = AnswerMessageBox(setup.processId, IDCANCEL, 60000);
+    if (!question.found) {
+        Kill(setup);
+        return Fail(failure, L"no restart question within 60 s (the install failed?)");
+    }
+    if (!WaitUntil([&] { return FindMessageBox(setup.processId, 0) == nullptr; }, 5000)) {
+        Kill(setup);
+        return Fail(failure, L"the restart question stayed for 5 s after Cancel");
+    }
+    Click(wizard, kNext); // Close
+    if (WaitForExit(setup, 15000) != 0) {
+        Kill(setup);
+        return Fail(failure, L"setup did not end with 0 within 15 s of Close");
+    }
+    return true;
+}
+
+bool RemoveThroughLaunchers(const std::wstring& program, std::wstring* failure) {
+    Started setup;
+    if (!StartProgram(program, L"", &setup)) {
+        return Fail(failure, L"setup could not be started");
+    }
+    if (WaitForExit(setup, 15000) != 0) {
+        Kill(setup);
+        return Fail(failure, L"setup did not hand over and end with 0 within 15 s");
+    }
+    // The launcher asks Yes or No; the uninstaller's restart question OK or Cancel.
+    const BoxAnswer confirm = AnswerMessageBox(0, IDYES, 30000);
+    if (!confirm.found || !confirm.hasYes) {
+        return Fail(failure, L"no removal question (Yes/No) within 30 s");
+    }
+    const BoxAnswer restart = AnswerMessageBox(0, IDCANCEL, 60000);
+    if (!restart.found || !restart.hasCancel) {
+        return Fail(failure, L"no restart question after the removal within 60 s");
+    }
+    if (!WaitUntil([] { return !IsProcessRunning(L"_uninst.bin"); }, 15000)) {
+        return Fail(failure, L"the uninstaller did not end within 15 s");
+    }
+    return true;
 }

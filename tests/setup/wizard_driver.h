@@ -63,9 +63,22 @@ struct BoxAnswer {
     bool hasOk = false, hasCancel = false, hasYes = false, hasNo = false;
 };
 
-// Finds a box of the process (0: any process) within `timeoutMs`, records it and
-// presses the button `answer` (IDOK, IDCANCEL, IDYES, IDNO).
+// Finds a box of the process (0: any process) within `timeoutMs`, records it,
+// presses the button `answer` (IDOK, IDCANCEL, IDYES, IDNO) and waits (up to 5 s)
+// until the box has gone.
 BoxAnswer AnswerMessageBox(DWORD processId, int answer, DWORD timeoutMs);
 
 // Drives a fresh wizard from page 1 to page 3 (Next, Agree, Next).
 bool GoToConfirmPage(HWND wizard);
+
+// --- Whole sessions, as the lifecycle test and the autopilot run them ------------
+
+// Starts `setup`, goes through every page, answers the restart question Cancel
+// and presses Close. True when the complete page was reached and setup ended with
+// 0; otherwise `failure` says what did not happen in time.
+bool InstallThroughWizard(const std::wstring& setup, std::wstring* failure);
+
+// Starts `setup` on an installed machine, answers the launcher's question Yes and
+// the uninstaller's restart question Cancel, and waits until the uninstaller has
+// ended. True when all of that happened in time.
+bool RemoveThroughLaunchers(const std::wstring& setup, std::wstring* failure);

@@ -78,6 +78,15 @@ TEST_F(Wizard, TheWelcomePageGreetsWithTheWizardTitleAndFocusesCancel) {
     EXPECT_EQ(ControlText(wizard_, kCancel), texts_.cancel);
     EXPECT_EQ(ControlText(wizard_, kBack), texts_.back);
     EXPECT_EQ(ControlText(wizard_, kNext), texts_.next);
+
+    // Centred on the desktop.
+    RECT desktop = {}, placed = {};
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(wizard_, &placed);
+    EXPECT_EQ(placed.left,
+              desktop.left + (desktop.right - desktop.left - (placed.right - placed.left)) / 2);
+    EXPECT_EQ(placed.top,
+              desktop.top + (desktop.bottom - desktop.top - (placed.bottom - placed.top)) / 2);
 }
 
 TEST_F(Wizard, TheLicencePageShowsTheFormattedLicenceAndLetsOnlyAgreeGoOn) {
@@ -217,6 +226,7 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     EXPECT_EQ(ControlText(wizard_, kMessage), S(114));
 
     // Escape and the close box send Cancel; neither may end the installing page.
+    PostMessageW(wizard_, WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageW(wizard_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     PostMessageW(wizard_, WM_SYSCOMMAND, SC_CLOSE, 0);
     PostMessageW(wizard_, WM_CLOSE, 0, 0);

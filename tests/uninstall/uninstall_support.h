@@ -214,6 +214,20 @@ inline HWND WaitForBoxSaying(const std::wstring& caption, const std::wstring& te
         timeoutMs);
 }
 
+// Ends the programs that a failed case left showing a box of the product (an
+// uninstaller started by a launcher is no child of the test): CTest would wait for
+// them, as they hold its output pipe.
+inline void EndStrayPrograms() {
+    for (HWND box; (box = FindDialog([](HWND w) {
+                        return ProcessOf(w) != GetCurrentProcessId() &&
+                               (WindowText(w) == kTitle || WindowText(w) == L"Parameter error!");
+                    })) != nullptr;) {
+        HandleCloser process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ProcessOf(box)));
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 5000);
+    }
+}
+
 inline void Answer(HWND box, int button) {
     PostMessageW(box, WM_COMMAND, button, 0);
 }
@@ -255,6 +269,124 @@ inline ProcessStart ReadProcessStart(DWORD id) {
     start.commandLine = ReadRemoteString(process.Get(), commandLine);
     start.currentFolder = ReadRemoteString(process.Get(), currentFolder);
     return start;
+}
+
+// --- Failures made inside a running program --------------------------------------
+
+// Failures Wine cannot be made to produce are made inside the running program:
+// one of its imports is pointed at another function of the same shape that fails
+// (Wine loads its libraries at one address in every process of a prefix). The
+// program's code is untouched.
+inline bool RedirectImport(HANDLE process, const char* dll, const char* function,
+                           const char* replacementDll, const char* replacement) {
+    PROCESS_BASIC_INFORMATION basic = {};
+    ULONG length = 0;
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic,
+                                  &length) != 0) {
+        return false;
+    }
+    auto read = [&](ULONG_PTR address, void* into, SIZE_T size) {
+        SIZE_T done = 0;
+        return ReadProcessMemory(process, reinterpret_cast<void*>(address), into, size, &done) &&
+               done == size;
+    };
+    const auto target =
+        reinterpret_cast<ULONG_PTR>(GetProcAddress(LoadLibraryA(replacementDll), replacement));
+    BYTE here[16] = {}, there[16] = {};
+    memcpy(here, reinterpret_cast<const void*>(target), sizeof here);
+    if (!read(target, there, sizeof there) || memcmp(here, there, sizeof here) != 0) {
+        return false; // the library sits elsewhere in the program
+    }
+    ULONG_PTR base = 0;
+    IMAGE_DOS_HEADER dos = {};
+    IMAGE_NT_HEADERS64 nt = {};
+    if (!read(reinterpret_cast<ULONG_PTR>(basic.PebBaseAddress) + 0x10, &base, sizeof base) ||
+        !read(base, &dos, sizeof dos) || !read(base + dos.e_lfanew, &nt, sizeof nt)) {
+        return false;
+    }
+    const DWORD imports =
+        nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (ULONG_PTR at = base + imports;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        IMAGE_IMPORT_DESCRIPTOR descriptor = {};
+        char name[32] = {};
+        if (!read(at, &descriptor, sizeof descriptor) || descriptor.Name == 0) {
+            return false;
+        }
+        read(base + descriptor.Name, name, sizeof name - 1);
+        if (_stricmp(name, dll) != 0) {
+            continue;
+        }
+        for (ULONG_PTR i = 0;; ++i) {
+            ULONG_PTR byName = 0;
+            if (!read(base + descriptor.OriginalFirstThunk + i * 8, &byName, sizeof byName) ||
+                byName == 0) {
+                return false;
+            }
+            char imported[64] = {};
+            if ((byName >> 63) != 0 || !read(base + byName + 2, imported, sizeof imported - 1) ||
+                strcmp(imported, function) != 0) {
+                continue;
+            }
+            const ULONG_PTR slot = base + descriptor.FirstThunk + i * 8;
+            ULONG_PTR bound = 0;
+            DWORD old = 0;
+            SIZE_T written = 0;
+            // Still the name's address: the loader has not bound it yet.
+            return read(slot, &bound, sizeof bound) && bound != byName &&
+                   VirtualProtectEx(process, reinterpret_cast<void*>(slot), 8, PAGE_READWRITE,
+                                    &old) &&
+                   WriteProcessMemory(process, reinterpret_cast<void*>(slot), &target, 8,
+                                      &written) &&
+                   written == 8;
+        }
+    }
+}
+
+// Starts a program as its debugger, stops it at the loader's first breakpoint
+// (imports bound, program not yet run), redirects one import (see
+// RedirectImport), and lets it go.
+inline bool StartRedirected(const std::wstring& exe, const std::wstring& commandLine,
+                            const char* dll, const char* function, const char* replacementDll,
+                            const char* replacement, Started& started) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                        nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    started.process.Reset(info.hProcess);
+    started.id = info.dwProcessId;
+    bool redirected = false;
+    for (;;) {
+        DEBUG_EVENT event = {};
+        if (!WaitForDebugEvent(&event, 10000)) {
+            break;
+        }
+        DWORD status = DBG_CONTINUE;
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+            CloseHandle(event.u.LoadDll.hFile);
+        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+            if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT) {
+                redirected =
+                    RedirectImport(info.hProcess, dll, function, replacementDll, replacement);
+                ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+                break;
+            }
+            status = DBG_EXCEPTION_NOT_HANDLED;
+        } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+            return false;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
+    DebugSetProcessKillOnExit(FALSE);
+    DebugActiveProcessStop(info.dwProcessId);
+    return redirected;
 }
 
 // --- Message boxes shown on a thread of this process ----------------------------

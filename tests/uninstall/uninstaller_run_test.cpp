@@ -75,6 +75,7 @@ protected:
         if (program_.process && ExitCodeAfter(program_.process.Get(), 0) == STILL_ACTIVE) {
             TerminateProcess(program_.process.Get(), 1);
         }
+        EndStrayPrograms();
     }
 
     MachineState machine_;
@@ -158,6 +159,22 @@ TEST_F(UninstallerRunTest, TheWaitBoxStandsCentredUntilTheRemovalEnds) {
     CancelRestart(kTitle);
     EXPECT_FALSE(PathExists(VendorFolder()));
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
+}
+
+// CreateThread pointed at CloseHandle, which fails for the null first argument:
+// no worker thread, so no wait box; the removal runs all the same, and the restart
+// question follows. (The removal tests cover a wait box that cannot be created.)
+TEST_F(UninstallerRunTest, WithoutAWorkerThreadTheRemovalStillRuns) {
+    Install();
+    ASSERT_TRUE(CreateUninstallEntry(kEntryName));
+    ASSERT_TRUE(StartRedirected(UninstallerExe(), FieldsLine(InstalledFolder(), kTitle),
+                                "KERNEL32.dll", "CreateThread", "kernel32.dll", "CloseHandle",
+                                program_));
+    CancelRestart(kTitle);
+    EXPECT_EQ(FindDialog([&](HWND w) { return WindowText(w) == WaitTitle(kTitle); }), nullptr);
+    EXPECT_FALSE(PathExists(VendorFolder()));
+    EXPECT_TRUE(DriverServiceGone());
+    EXPECT_FALSE(KeyExists(std::wstring(kUninstallKey) + L"\\" + kEntryName));
 }
 
 } // namespace

@@ -1,0 +1,79 @@
+// User-mode side of the disk stacks in Wine's kernel: the two kernel services,
+// the device instances of the simulated disks, plugging and unplugging them
+// through the test bus, and requests to the top of each stack.
+#pragma once
+
+#include <windows.h>
+
+#include "testbus_interface.h"
+
+#include <string>
+
+constexpr uint32_t kBusTypeSata = 11;
+constexpr uint32_t kBusTypeUsb = 7;
+constexpr uint32_t kBusTypeScsi = 1;
+
+// The exemption marker as a registry value of the disk's "Device Parameters".
+struct Marker {
+    bool present = false;
+    DWORD type = REG_BINARY;
+    std::string bytes;
+};
+
+// One simulated disk: where it is plugged, what it reports, how it fails.
+struct DiskSpec {
+    uint32_t slot = 0;
+    uint32_t busType = kBusTypeSata;
+    const wchar_t* instance = L"disk";
+    bool withFilter = true; // Service = quilldrv; otherwise a raw stack
+    bool failStorageQuery = false;
+    bool failStart = false;
+    Marker marker;
+};
+
+// Which quilldrv the stacks load: the one an installed product registered, or
+// the copy the rig installed itself.
+struct RigDrivers {
+    bool usedInstalledQuilldrv = false;
+    std::wstring quilldrvImage;
+};
+
+// Installs and starts the test bus, and registers the given quilldrv unless
+// `keepInstalled` finds a registration that is not one of the rig's own copies.
+// Nothing is installed when the bus runs already.
+bool PrepareDrivers(const std::wstring& quilldrvSource, const std::wstring& busSource,
+                    bool keepInstalled, RigDrivers& drivers, std::string& why);
+
+// Creates the disk's device instance (Disk Drive class, Service, "Device
+// Parameters" with the marker), plugs the disk in and waits until its stack is
+// started. Unplug waits until the removal has reached the disk.
+bool PlugDisk(const DiskSpec& disk, std::string& why);
+bool UnplugDisk(uint32_t slot, std::string& why);
+void DeleteDiskInstance(const wchar_t* instance);
+// Unplugs whatever a previous run left plugged.
+void UnplugEverything();
+
+QgDiskState DiskState(uint32_t slot);
+bool SetBusType(uint32_t slot, uint32_t busType);
+
+// A handle to the top of the disk's stack.
+HANDLE OpenDisk(uint32_t slot, DWORD access);
+
+struct IoResult {
+    LONG status = -1;
+    ULONG_PTR information = 0;
+    uint32_t word = 0; // first word of a control code's reply
+};
+
+// Both address the start of the disk.
+IoResult WriteDisk(HANDLE disk, DWORD length, unsigned char fill = 0x5A);
+IoResult ReadDisk(HANDLE disk, DWORD length, unsigned char* data = nullptr);
+// A user-mode device control with one shared 8-byte buffer for input and output.
+IoResult ControlDisk(HANDLE disk, uint32_t code, DWORD inputLength, DWORD outputLength,
+                     uint32_t word = 0);
+
+// Requests the bus sends to the top of the disk's stack, in kernel mode.
+QgKernelResult KernelControl(uint32_t slot, uint32_t code, uint32_t inputLength,
+                             uint32_t outputLength, uint32_t word = 0);
+QgKernelResult PowerUp(uint32_t slot);
+QgKernelResult StopAndStart(uint32_t slot);

@@ -1,0 +1,659 @@
+// qgtestbus.sys: a small bus driver for the tests in Wine's kernel. Its control
+// device doubles as the bus: it reports up to eight simulated disks to the PnP
+// manager, each a PDO that answers the requests a disk stack's filter sees, and
+// it sends the requests Wine never sends on its own (stop, start, power,
+// kernel-mode control codes) to the top of a disk's stack.
+
+// mingw-w64's intrinsic headers and the DDK both define these in C++.
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+
+#include <ntddk.h>
+#include <ntdddisk.h>
+#include <ntddstor.h>
+
+#include "testbus_interface.h"
+
+extern "C" {
+DRIVER_INITIALIZE DriverEntry;
+NTSYSAPI NTSTATUS NTAPI ObReferenceObjectByName(PUNICODE_STRING name, ULONG attributes,
+                                                PACCESS_STATE accessState, ACCESS_MASK access,
+                                                POBJECT_TYPE type, KPROCESSOR_MODE mode,
+                                                PVOID parseContext, PVOID* object);
+}
+
+namespace {
+
+constexpr ULONG POOL_TAG = 'Q' | 'g' << 8 | 'B' << 16 | static_cast<ULONG>('s') << 24;
+
+struct Disk {
+    PDEVICE_OBJECT Pdo; // null once its removal request deleted it
+    volatile LONG Present;
+    uint32_t BusType;
+    uint8_t FailStorageQuery;
+    uint8_t FailStart;
+    wchar_t InstanceId[QG_TESTBUS_INSTANCE_CHARS];
+    volatile LONG Starts, Stops, SurpriseRemovals, Removals, Reads, Writes, StorageQueries,
+        WritableQueries, OtherControls, Power;
+    UCHAR Medium[QG_TESTDISK_BYTES];
+};
+
+// Written by the control thread (plug, unplug) and the PnP manager's thread
+// (removal); a PDO is published only once it is complete.
+Disk Disks[QG_TESTBUS_SLOTS];
+PDEVICE_OBJECT BusDevice;
+
+enum DeviceKind : ULONG { KIND_BUS = 0x42757321, KIND_DISK = 0x4469736b };
+
+struct DiskExtension {
+    ULONG Kind;
+    ULONG Slot;
+};
+
+struct BusExtension {
+    ULONG Kind;
+};
+
+ULONG KindOf(PDEVICE_OBJECT device) {
+    return *static_cast<ULONG*>(device->DeviceExtension);
+}
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+// Completes a PnP request the device has nothing to say to, with the status it came with.
+NTSTATUS CompleteUnchanged(PIRP irp) {
+    const NTSTATUS status = irp->IoStatus.Status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+void FormatName(wchar_t* buffer, size_t capacity, const wchar_t* format, ULONG slot) {
+    // One decimal digit: there are eight slots.
+    size_t out = 0;
+    for (const wchar_t* p = format; *p != 0 && out + 1 < capacity; ++p) {
+        if (p[0] == L'%' && p[1] == L'u') {
+            buffer[out++] = static_cast<wchar_t>(L'0' + slot);
+            ++p;
+        } else {
+            buffer[out++] = *p;
+        }
+    }
+    buffer[out] = 0;
+}
+
+// A string in pool memory, as the PnP manager frees IDs with ExFreePool; `count`
+// characters including every terminator.
+wchar_t* PoolString(const wchar_t* text, size_t count) {
+    auto* copy =
+        static_cast<wchar_t*>(ExAllocatePoolWithTag(PagedPool, count * sizeof(wchar_t), POOL_TAG));
+    if (copy != nullptr) {
+        RtlCopyMemory(copy, text, count * sizeof(wchar_t));
+    }
+    return copy;
+}
+
+size_t Length(const wchar_t* text) {
+    size_t n = 0;
+    while (text[n] != 0) {
+        ++n;
+    }
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// The disks
+// ---------------------------------------------------------------------------
+
+NTSTATUS DiskQueryId(Disk& disk, PIRP irp, BUS_QUERY_ID_TYPE type) {
+    const wchar_t* text = nullptr;
+    size_t count = 0;
+    static const wchar_t hardwareIds[] = QG_TESTDISK_DEVICE_ID L"\0";
+    static const wchar_t noIds[] = L"\0";
+    switch (type) {
+    case BusQueryDeviceID:
+        text = QG_TESTDISK_DEVICE_ID;
+        count = Length(text) + 1;
+        break;
+    case BusQueryInstanceID:
+        text = disk.InstanceId;
+        count = Length(text) + 1;
+        break;
+    case BusQueryHardwareIDs:
+        text = hardwareIds;
+        count = sizeof hardwareIds / sizeof(wchar_t);
+        break;
+    case BusQueryCompatibleIDs:
+        // None: no installer of Wine's must pick a driver for these disks.
+        text = noIds;
+        count = sizeof noIds / sizeof(wchar_t);
+        break;
+    default:
+        return CompleteUnchanged(irp);
+    }
+    wchar_t* id = PoolString(text, count);
+    if (id == nullptr) {
+        return Complete(irp, STATUS_INSUFFICIENT_RESOURCES);
+    }
+    return Complete(irp, STATUS_SUCCESS, reinterpret_cast<ULONG_PTR>(id));
+}
+
+NTSTATUS DiskPnp(PDEVICE_OBJECT device, Disk& disk, PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    switch (stack->MinorFunction) {
+    case IRP_MN_START_DEVICE:
+        InterlockedIncrement(&disk.Starts);
+        if (disk.FailStart) {
+            return Complete(irp, STATUS_DEVICE_NOT_READY);
+        }
+        // Set only now, so the tests can see the filter's own start finish above.
+        device->Characteristics |= FILE_REMOVABLE_MEDIA;
+        return Complete(irp, STATUS_SUCCESS);
+    case IRP_MN_STOP_DEVICE:
+        InterlockedIncrement(&disk.Stops);
+        device->Characteristics &= ~FILE_REMOVABLE_MEDIA;
+        return Complete(irp, STATUS_SUCCESS);
+    case IRP_MN_QUERY_STOP_DEVICE:
+    case IRP_MN_CANCEL_STOP_DEVICE:
+    case IRP_MN_QUERY_REMOVE_DEVICE:
+    case IRP_MN_CANCEL_REMOVE_DEVICE:
+        return Complete(irp, STATUS_SUCCESS);
+    case IRP_MN_SURPRISE_REMOVAL:
+        InterlockedIncrement(&disk.SurpriseRemovals);
+        return Complete(irp, STATUS_SUCCESS);
+    case IRP_MN_REMOVE_DEVICE: {
+        InterlockedIncrement(&disk.Removals);
+        wchar_t link[64];
+        FormatName(link, 64, QG_TESTDISK_LINK_FORMAT, static_cast<ULONG>(&disk - Disks));
+        UNICODE_STRING linkName;
+        RtlInitUnicodeString(&linkName, link);
+        IoDeleteSymbolicLink(&linkName);
+        Complete(irp, STATUS_SUCCESS);
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&disk.Pdo), nullptr);
+        IoDeleteDevice(device);
+        return STATUS_SUCCESS;
+    }
+    case IRP_MN_QUERY_ID:
+        return DiskQueryId(disk, irp, stack->Parameters.QueryId.IdType);
+    case IRP_MN_QUERY_CAPABILITIES: {
+        // Raw: the stack works without a function driver, as the disk itself.
+        PDEVICE_CAPABILITIES caps = stack->Parameters.DeviceCapabilities.Capabilities;
+        caps->RawDeviceOK = 1;
+        caps->Removable = disk.BusType == static_cast<uint32_t>(BusTypeUsb);
+        caps->SurpriseRemovalOK = 1;
+        caps->UniqueID = 0;
+        caps->Address = static_cast<ULONG>(&disk - Disks);
+        return Complete(irp, STATUS_SUCCESS);
+    }
+    default:
+        return CompleteUnchanged(irp);
+    }
+}
+
+// Windows hands a buffered reply to the caller by copying SystemBuffer back at
+// completion. Wine's IoBuildDeviceIoControlRequest shares no buffer: SystemBuffer
+// is the caller's input, and the reply must land in UserBuffer itself.
+void DeliverReply(PIRP irp, const void* reply, ULONG bytes) {
+    void* out = irp->UserBuffer != nullptr && irp->UserBuffer != irp->AssociatedIrp.SystemBuffer
+                    ? irp->UserBuffer
+                    : irp->AssociatedIrp.SystemBuffer;
+    RtlCopyMemory(out, reply, bytes);
+}
+
+NTSTATUS DiskStorageQuery(Disk& disk, PIRP irp, PIO_STACK_LOCATION stack) {
+    InterlockedIncrement(&disk.StorageQueries);
+    if (disk.FailStorageQuery) {
+        return Complete(irp, STATUS_NOT_SUPPORTED);
+    }
+    const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    const auto* query = static_cast<const STORAGE_PROPERTY_QUERY*>(irp->AssociatedIrp.SystemBuffer);
+    if (inLength < 8 || query == nullptr || query->PropertyId != StorageDeviceProperty ||
+        query->QueryType != PropertyStandardQuery) {
+        return Complete(irp, STATUS_INVALID_PARAMETER);
+    }
+    if (outLength < sizeof(STORAGE_DESCRIPTOR_HEADER)) {
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+    }
+    STORAGE_DEVICE_DESCRIPTOR descriptor;
+    RtlZeroMemory(&descriptor, sizeof descriptor);
+    descriptor.Version = sizeof descriptor;
+    descriptor.Size = sizeof descriptor;
+    descriptor.DeviceType = 0; // direct-access device
+    descriptor.RemovableMedia = disk.BusType == static_cast<uint32_t>(BusTypeUsb);
+    descriptor.BusType = static_cast<STORAGE_BUS_TYPE>(disk.BusType);
+    const ULONG bytes = outLength < sizeof descriptor ? outLength : sizeof descriptor;
+    DeliverReply(irp, &descriptor, bytes);
+    return Complete(irp, STATUS_SUCCESS, bytes);
+}
+
+NTSTATUS DiskDeviceControl(Disk& disk, PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+        return DiskStorageQuery(disk, irp, stack);
+    case IOCTL_DISK_IS_WRITABLE:
+        InterlockedIncrement(&disk.WritableQueries);
+        return Complete(irp, STATUS_SUCCESS);
+    default:
+        InterlockedIncrement(&disk.OtherControls);
+        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    }
+}
+
+void* TransferBuffer(PIRP irp) {
+    if (irp->MdlAddress != nullptr) {
+        return MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority);
+    }
+    return irp->AssociatedIrp.SystemBuffer != nullptr ? irp->AssociatedIrp.SystemBuffer
+                                                      : irp->UserBuffer;
+}
+
+// Reads and writes address the disk's small medium; one beyond its end starts
+// at the beginning, as the tests never care where the bytes go.
+NTSTATUS DiskTransfer(Disk& disk, PIRP irp, bool write) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    const ULONG length = write ? stack->Parameters.Write.Length : stack->Parameters.Read.Length;
+    LONGLONG offset = write ? stack->Parameters.Write.ByteOffset.QuadPart
+                            : stack->Parameters.Read.ByteOffset.QuadPart;
+    InterlockedIncrement(write ? &disk.Writes : &disk.Reads);
+    if (length > QG_TESTDISK_BYTES) {
+        return Complete(irp, STATUS_INVALID_PARAMETER);
+    }
+    if (offset < 0 || offset + length > QG_TESTDISK_BYTES) {
+        offset = 0;
+    }
+    UCHAR* buffer = static_cast<UCHAR*>(TransferBuffer(irp));
+    if (length > 0 && buffer == nullptr) {
+        return Complete(irp, STATUS_INSUFFICIENT_RESOURCES);
+    }
+    if (write) {
+        RtlCopyMemory(disk.Medium + offset, buffer, length);
+    } else {
+        RtlCopyMemory(buffer, disk.Medium + offset, length);
+    }
+    return Complete(irp, STATUS_SUCCESS, length);
+}
+
+NTSTATUS DiskDispatch(PDEVICE_OBJECT device, PIRP irp) {
+    Disk& disk = Disks[static_cast<DiskExtension*>(device->DeviceExtension)->Slot];
+    switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
+    case IRP_MJ_CREATE:
+    case IRP_MJ_CLOSE:
+    case IRP_MJ_CLEANUP:
+    case IRP_MJ_FLUSH_BUFFERS:
+        return Complete(irp, STATUS_SUCCESS);
+    case IRP_MJ_READ:
+        return DiskTransfer(disk, irp, false);
+    case IRP_MJ_WRITE:
+        return DiskTransfer(disk, irp, true);
+    case IRP_MJ_DEVICE_CONTROL:
+        return DiskDeviceControl(disk, irp);
+    case IRP_MJ_POWER:
+        InterlockedIncrement(&disk.Power);
+        PoStartNextPowerIrp(irp);
+        return Complete(irp, STATUS_SUCCESS);
+    case IRP_MJ_PNP:
+        return DiskPnp(device, disk, irp);
+    default:
+        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The bus: plugging, unplugging and the requests it sends down a disk's stack
+// ---------------------------------------------------------------------------
+
+NTSTATUS Plug(PDRIVER_OBJECT driver, const QgPlugRequest& request) {
+    if (request.Slot >= QG_TESTBUS_SLOTS) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    Disk& disk = Disks[request.Slot];
+    if (disk.Pdo != nullptr) {
+        return STATUS_DEVICE_BUSY; // still plugged in, or its removal is not done
+    }
+    RtlZeroMemory(&disk, sizeof disk);
+    disk.BusType = request.BusType;
+    disk.FailStorageQuery = request.FailStorageQuery;
+    disk.FailStart = request.FailStart;
+    RtlCopyMemory(disk.InstanceId, request.InstanceId, sizeof disk.InstanceId);
+    disk.InstanceId[QG_TESTBUS_INSTANCE_CHARS - 1] = 0;
+
+    wchar_t name[64], link[64];
+    FormatName(name, 64, QG_TESTDISK_DEVICE_FORMAT, request.Slot);
+    FormatName(link, 64, QG_TESTDISK_LINK_FORMAT, request.Slot);
+    UNICODE_STRING deviceName, linkName;
+    RtlInitUnicodeString(&deviceName, name);
+    RtlInitUnicodeString(&linkName, link);
+    PDEVICE_OBJECT pdo = nullptr;
+    NTSTATUS status = IoCreateDevice(driver, sizeof(DiskExtension), &deviceName, FILE_DEVICE_DISK,
+                                     FILE_DEVICE_SECURE_OPEN, FALSE, &pdo);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    auto* ext = static_cast<DiskExtension*>(pdo->DeviceExtension);
+    ext->Kind = KIND_DISK;
+    ext->Slot = request.Slot;
+    pdo->Flags |= DO_DIRECT_IO | DO_POWER_PAGABLE;
+    pdo->Flags &= ~DO_DEVICE_INITIALIZING;
+    status = IoCreateSymbolicLink(&linkName, &deviceName);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(pdo);
+        return status;
+    }
+    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&disk.Pdo), pdo);
+    InterlockedExchange(&disk.Present, 1);
+    // The PnP manager enumerates on a thread of its own; the tests poll.
+    IoInvalidateDeviceRelations(BusDevice, BusRelations);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS Unplug(ULONG slot) {
+    if (slot >= QG_TESTBUS_SLOTS || !Disks[slot].Present) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    InterlockedExchange(&Disks[slot].Present, 0);
+    IoInvalidateDeviceRelations(BusDevice, BusRelations);
+    return STATUS_SUCCESS;
+}
+
+// The present disks, each referenced for the PnP manager, which drops them.
+NTSTATUS ReportBusRelations(PIRP irp) {
+    ULONG count = 0;
+    for (const Disk& disk : Disks) {
+        count += disk.Present && disk.Pdo != nullptr;
+    }
+    const SIZE_T bytes = sizeof(DEVICE_RELATIONS) + count * sizeof(PDEVICE_OBJECT);
+    auto* relations =
+        static_cast<PDEVICE_RELATIONS>(ExAllocatePoolWithTag(PagedPool, bytes, POOL_TAG));
+    if (relations == nullptr) {
+        return Complete(irp, STATUS_INSUFFICIENT_RESOURCES);
+    }
+    relations->Count = 0;
+    for (const Disk& disk : Disks) {
+        if (disk.Present && disk.Pdo != nullptr && relations->Count < count) {
+            ObReferenceObject(disk.Pdo);
+            relations->Objects[relations->Count++] = disk.Pdo;
+        }
+    }
+    return Complete(irp, STATUS_SUCCESS, reinterpret_cast<ULONG_PTR>(relations));
+}
+
+bool IsQuilldrvDevice(PDEVICE_OBJECT device) {
+    UNICODE_STRING quilldrv;
+    RtlInitUnicodeString(&quilldrv, L"\\Driver\\quilldrv");
+    return RtlEqualUnicodeString(&device->DriverObject->DriverName, &quilldrv, TRUE);
+}
+
+ULONG CountQuilldrvDevices() {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"\\Driver\\quilldrv");
+    PVOID object = nullptr;
+    if (!NT_SUCCESS(ObReferenceObjectByName(&name, OBJ_CASE_INSENSITIVE, nullptr, 0, nullptr,
+                                            KernelMode, nullptr, &object))) {
+        return 0;
+    }
+    ULONG count = 0;
+    for (PDEVICE_OBJECT d = static_cast<PDRIVER_OBJECT>(object)->DeviceObject; d != nullptr;
+         d = d->NextDevice) {
+        ++count;
+    }
+    ObDereferenceObject(object);
+    return count;
+}
+
+void ReadDiskState(ULONG slot, QgDiskState& state) {
+    const Disk& disk = Disks[slot];
+    RtlZeroMemory(&state, sizeof state);
+    state.Present = disk.Present != 0;
+    PDEVICE_OBJECT pdo = disk.Pdo;
+    state.Exists = pdo != nullptr;
+    if (pdo != nullptr) {
+        PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
+        state.QuilldrvOnTop = top != pdo && IsQuilldrvDevice(top);
+        state.TopStarted = (top->Characteristics & FILE_REMOVABLE_MEDIA) != 0;
+        ObDereferenceObject(top);
+    }
+    state.Starts = disk.Starts;
+    state.Stops = disk.Stops;
+    state.SurpriseRemovals = disk.SurpriseRemovals;
+    state.Removals = disk.Removals;
+    state.Reads = disk.Reads;
+    state.Writes = disk.Writes;
+    state.StorageQueries = disk.StorageQueries;
+    state.WritableQueries = disk.WritableQueries;
+    state.OtherControls = disk.OtherControls;
+    state.Power = disk.Power;
+    state.QuilldrvDevices = CountQuilldrvDevices();
+}
+
+NTSTATUS WaitForRequest(PKEVENT done, NTSTATUS status, PIO_STATUS_BLOCK io) {
+    if (status == STATUS_PENDING) {
+        KeWaitForSingleObject(done, Executive, KernelMode, FALSE, nullptr);
+        status = io->Status;
+    }
+    return status;
+}
+
+// A PnP request to the top of the stack, as the PnP manager sends them.
+NTSTATUS SendPnp(PDEVICE_OBJECT top, UCHAR minor) {
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK io = {};
+    PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_PNP, top, nullptr, 0, nullptr, &done, &io);
+    if (irp == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MinorFunction = minor;
+    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    return WaitForRequest(&done, IoCallDriver(top, irp), &io);
+}
+
+// Stop, then start again, as a rebalance would: query-stop, stop, start.
+NTSTATUS StopStart(PDEVICE_OBJECT top) {
+    NTSTATUS status = SendPnp(top, IRP_MN_QUERY_STOP_DEVICE);
+    if (NT_SUCCESS(status)) {
+        status = SendPnp(top, IRP_MN_STOP_DEVICE);
+    }
+    if (NT_SUCCESS(status)) {
+        status = SendPnp(top, IRP_MN_START_DEVICE);
+    }
+    return status;
+}
+
+NTSTATUS NTAPI PowerDone(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
+    UNREFERENCED_PARAMETER(device);
+    UNREFERENCED_PARAMETER(irp);
+    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+// A device power request for D0, which Wine's PnP manager never sends.
+NTSTATUS SendPower(PDEVICE_OBJECT top) {
+    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
+    if (irp == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_POWER;
+    next->MinorFunction = IRP_MN_SET_POWER;
+    next->Parameters.Power.Type = DevicePowerState;
+    next->Parameters.Power.State.DeviceState = PowerDeviceD0;
+    IoSetCompletionRoutine(irp, PowerDone, &done, TRUE, TRUE, TRUE);
+    if (PoCallDriver(top, irp) == STATUS_PENDING) {
+        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    }
+    const NTSTATUS status = irp->IoStatus.Status;
+    IoFreeIrp(irp);
+    return status;
+}
+
+// A kernel-mode device control through the whole stack. One buffer serves as
+// input and output, so the reply is found whether or not the I/O manager copies
+// it back.
+void SendControl(PDEVICE_OBJECT top, const QgControlRequest& request, QgKernelResult& result) {
+    uint32_t words[2] = {request.Word, 0};
+    const ULONG inLength = request.InputLength <= sizeof words ? request.InputLength : sizeof words;
+    const ULONG outLength =
+        request.OutputLength <= sizeof words ? request.OutputLength : sizeof words;
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK io = {};
+    PIRP irp = IoBuildDeviceIoControlRequest(request.Code, top, words, inLength, words, outLength,
+                                             FALSE, &done, &io);
+    if (irp == nullptr) {
+        result.Status = STATUS_INSUFFICIENT_RESOURCES;
+        return;
+    }
+    result.Status = WaitForRequest(&done, IoCallDriver(top, irp), &io);
+    result.Information = static_cast<uint32_t>(io.Information);
+    result.Word = words[0];
+}
+
+// Runs `send` on the top of the slot's stack, while the stack exists.
+template <typename Send> NTSTATUS WithTopOfStack(ULONG slot, Send send) {
+    if (slot >= QG_TESTBUS_SLOTS || Disks[slot].Pdo == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(Disks[slot].Pdo);
+    send(top);
+    ObDereferenceObject(top);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    void* buffer = irp->AssociatedIrp.SystemBuffer;
+    const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    const ULONG slot = inLength >= sizeof(uint32_t) ? *static_cast<uint32_t*>(buffer) : ~0u;
+    auto replies = [&](ULONG bytes) { return inLength >= sizeof(uint32_t) && outLength == bytes; };
+
+    switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+    case IOCTL_QGBUS_PLUG:
+        if (inLength != sizeof(QgPlugRequest)) {
+            break;
+        }
+        return Complete(irp, Plug(device->DriverObject, *static_cast<QgPlugRequest*>(buffer)));
+    case IOCTL_QGBUS_UNPLUG:
+        return Complete(irp, Unplug(slot));
+    case IOCTL_QGBUS_SET_BUS_TYPE:
+        if (inLength != sizeof(QgBusTypeRequest) || slot >= QG_TESTBUS_SLOTS) {
+            break;
+        }
+        Disks[slot].BusType = static_cast<QgBusTypeRequest*>(buffer)->BusType;
+        return Complete(irp, STATUS_SUCCESS);
+    case IOCTL_QGBUS_DISK_STATE: {
+        if (!replies(sizeof(QgDiskState)) || slot >= QG_TESTBUS_SLOTS) {
+            break;
+        }
+        QgDiskState state;
+        ReadDiskState(slot, state);
+        RtlCopyMemory(buffer, &state, sizeof state);
+        return Complete(irp, STATUS_SUCCESS, sizeof state);
+    }
+    case IOCTL_QGBUS_POWER:
+    case IOCTL_QGBUS_STOP_START:
+    case IOCTL_QGBUS_CONTROL: {
+        if (!replies(sizeof(QgKernelResult))) {
+            break;
+        }
+        const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+        QgControlRequest control = {};
+        if (code == IOCTL_QGBUS_CONTROL) {
+            if (inLength != sizeof control) {
+                break;
+            }
+            control = *static_cast<QgControlRequest*>(buffer);
+        }
+        QgKernelResult result = {};
+        const NTSTATUS status = WithTopOfStack(slot, [&](PDEVICE_OBJECT top) {
+            if (code == IOCTL_QGBUS_POWER) {
+                result.Status = SendPower(top);
+            } else if (code == IOCTL_QGBUS_STOP_START) {
+                result.Status = StopStart(top);
+            } else {
+                SendControl(top, control, result);
+            }
+        });
+        if (!NT_SUCCESS(status)) {
+            return Complete(irp, status);
+        }
+        RtlCopyMemory(buffer, &result, sizeof result);
+        return Complete(irp, STATUS_SUCCESS, sizeof result);
+    }
+    default:
+        break;
+    }
+    return Complete(irp, STATUS_INVALID_PARAMETER);
+}
+
+NTSTATUS BusDispatch(PDEVICE_OBJECT device, PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    switch (stack->MajorFunction) {
+    case IRP_MJ_CREATE:
+    case IRP_MJ_CLOSE:
+    case IRP_MJ_CLEANUP:
+        return Complete(irp, STATUS_SUCCESS);
+    case IRP_MJ_DEVICE_CONTROL:
+        return BusDeviceControl(device, irp);
+    case IRP_MJ_PNP:
+        if (stack->MinorFunction == IRP_MN_QUERY_DEVICE_RELATIONS &&
+            stack->Parameters.QueryDeviceRelations.Type == BusRelations) {
+            return ReportBusRelations(irp);
+        }
+        return CompleteUnchanged(irp);
+    default:
+        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    }
+}
+
+NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
+    return KindOf(device) == KIND_DISK ? DiskDispatch(device, irp) : BusDispatch(device, irp);
+}
+
+// The tests unplug every disk before they stop the bus.
+VOID NTAPI Unload(PDRIVER_OBJECT driver) {
+    UNREFERENCED_PARAMETER(driver);
+    UNICODE_STRING linkName;
+    RtlInitUnicodeString(&linkName, QG_TESTBUS_LINK_NAME);
+    IoDeleteSymbolicLink(&linkName);
+    IoDeleteDevice(BusDevice);
+    BusDevice = nullptr;
+}
+
+} // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    UNREFERENCED_PARAMETER(registryPath);
+    for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
+        driver->MajorFunction[i] = Dispatch;
+    }
+    driver->DriverUnload = Unload;
+
+    UNICODE_STRING deviceName, linkName;
+    RtlInitUnicodeString(&deviceName, QG_TESTBUS_DEVICE_NAME);
+    RtlInitUnicodeString(&linkName, QG_TESTBUS_LINK_NAME);
+    NTSTATUS status =
+        IoCreateDevice(driver, sizeof(BusExtension), &deviceName, FILE_DEVICE_BUS_EXTENDER,
+                       FILE_DEVICE_SECURE_OPEN, FALSE, &BusDevice);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    static_cast<BusExtension*>(BusDevice->DeviceExtension)->Kind = KIND_BUS;
+    BusDevice->Flags &= ~DO_DEVICE_INITIALIZING;
+    status = IoCreateSymbolicLink(&linkName, &deviceName);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(BusDevice);
+        BusDevice = nullptr;
+    }
+    return status;
+}

@@ -1,0 +1,326 @@
+// The built launcher, copied to where setup would find it and started with
+// setup's three arguments: the silent ends, the second instance, the question,
+// the uninstaller it writes and starts (read back from the started process), and
+// the failures it reports by number.
+#include "uninstall_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+std::wstring BuiltProgram(const wchar_t* path) {
+    std::wstring program = path;
+    std::replace(program.begin(), program.end(), L'/', L'\\');
+    return program;
+}
+
+std::wstring ExtractedUninstaller() {
+    return TempFolder() + L"\\_uninst.bin";
+}
+
+std::wstring Question(const std::wstring& title) {
+    switch (UiLanguage()) {
+    case Language::Japanese:
+        return L"コンピュータから " + title + L" を削除しますか？";
+    case Language::Chinese:
+        return L"从电脑中删除 " + title + L" 吗？";
+    default:
+        return L"Is " + title + L" deleted from the computer?";
+    }
+}
+
+std::wstring Failure(int number) {
+    if (UiLanguage() == Language::Japanese) {
+        return L"処理に失敗しました。\n\nエラー" + std::to_wstring(number);
+    }
+    return L"It failed in processing.\n\nError" + std::to_wstring(number);
+}
+
+std::wstring ArgumentsLine(const std::wstring& entry, const std::wstring& title,
+                           const std::wstring& folder) {
+    return Quoted(entry) + L" " + Quoted(title) + L" " + Quoted(folder);
+}
+
+const std::wstring kSetupArguments = ArgumentsLine(kEntryName, kTitle, kFolderName);
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteTree(ExtractedUninstaller());
+        // No filter value: an uninstaller that gets started removes nothing.
+        WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{});
+    }
+    void TearDown() override {
+        for (Started* program : {&launcher_, &second_}) {
+            if (program->process && ExitCodeAfter(program->process.Get(), 0) == STILL_ACTIVE) {
+                TerminateProcess(program->process.Get(), 1);
+            }
+        }
+        EndStrayPrograms();
+        DeleteTree(ExtractedUninstaller());
+        for (const auto& path : copies_) {
+            DeleteTree(path);
+        }
+    }
+
+    // A copy of the built launcher at `folder`\Uninst.exe; `folder` is made, and
+    // deleted after the test unless it already existed.
+    std::wstring PlaceLauncher(const std::wstring& folder) {
+        if (!PathExists(folder)) {
+            CreateDirectoryW(folder.c_str(), nullptr);
+            copies_.push_back(folder);
+        }
+        const std::wstring path = folder + L"\\Uninst.exe";
+        EXPECT_TRUE(CopyFileW(BuiltProgram(QG_LAUNCHER_EXE).c_str(), path.c_str(), FALSE));
+        copies_.push_back(path);
+        return path;
+    }
+
+    bool Start(Started& program, const std::wstring& exe, const std::wstring& arguments) {
+        return StartProgram(exe, Quoted(exe) + L" " + arguments, program);
+    }
+
+    // Starts the launcher and waits for its question.
+    HWND StartToQuestion(const std::wstring& exe, const std::wstring& arguments = kSetupArguments,
+                         const std::wstring& title = kTitle) {
+        EXPECT_TRUE(Start(launcher_, exe, arguments));
+        HWND question = WaitForBoxOf(launcher_.id, title);
+        EXPECT_NE(question, nullptr) << "no question within 10 s";
+        return question;
+    }
+
+    // After Yes: the uninstaller's restart question, its process's start, Cancel.
+    ProcessStart CancelUninstaller() {
+        const std::wstring restart = L"To activate the new settings, you must restart PC. \n"
+                                     L"Do you want to restart PC Now?";
+        HWND question =
+            UiLanguage() == Language::English
+                ? WaitForBoxSaying(kTitle, restart)
+                : WaitForDialog([](HWND w) {
+                      return ProcessOf(w) != GetCurrentProcessId() && WindowText(w) == kTitle;
+                  });
+        if (question == nullptr) {
+            ADD_FAILURE() << "the uninstaller asked no restart question within 10 s";
+            return {};
+        }
+        const ProcessStart start = ReadProcessStart(ProcessOf(question));
+        HandleCloser uninstaller(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE,
+                        ProcessOf(question)));
+        Answer(question, IDCANCEL);
+        EXPECT_EQ(ExitCodeAfter(uninstaller.Get(), 10000), 0u);
+        return start;
+    }
+
+    DWORD LauncherExit() { return ExitCodeAfter(launcher_.process.Get(), 10000); }
+
+    MachineState machine_;
+    Started launcher_, second_;
+    std::vector<std::wstring> copies_;
+};
+
+// --- Silent ends -----------------------------------------------------------------
+
+TEST_F(LauncherTest, WrongOrOverlongArgumentsEndAtOnceWithoutAWindow) {
+    const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
+    const struct {
+        const char* name;
+        std::wstring arguments;
+    } cases[] = {
+        {"no arguments", L""},
+        {"two", L"\"a\" \"b\""},
+        {"four", kSetupArguments + L" \"d\""},
+        {"entry name of 64", ArgumentsLine(std::wstring(64, L'e'), kTitle, kFolderName)},
+        {"title of 1024", ArgumentsLine(kEntryName, std::wstring(1024, L't'), kFolderName)},
+        {"folder of 1024", ArgumentsLine(kEntryName, kTitle, std::wstring(1024, L'f'))},
+        // "Is " + 994 + " deleted from the computer?" needs 1025 characters.
+        {"question past 1024", ArgumentsLine(kEntryName, std::wstring(994, L't'), kFolderName)},
+    };
+    for (const auto& c : cases) {
+        Started program;
+        ASSERT_TRUE(Start(program, exe, c.arguments));
+        // A message box would hold the launcher: ending on its own means none came.
+        EXPECT_EQ(ExitCodeAfter(program.process.Get(), 10000), 0u) << c.name;
+    }
+    EXPECT_FALSE(PathExists(ExtractedUninstaller()));
+}
+
+TEST_F(LauncherTest, ArgumentsAtTheirLimitsAreAskedAbout) {
+    const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
+    const std::wstring title(993, L't'); // the question is 1023 characters
+    HWND question = StartToQuestion(
+        exe, ArgumentsLine(std::wstring(63, L'e'), title, std::wstring(1023, L'f')), title);
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(BoxText(question), Question(title));
+    Answer(question, IDNO);
+    EXPECT_EQ(LauncherExit(), 0u);
+}
+
+// --- The question ----------------------------------------------------------------
+
+TEST_F(LauncherTest, AnsweringNoWritesAndStartsNothing) {
+    HWND question = StartToQuestion(PlaceLauncher(L"C:\\qg-launcher"));
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(BoxText(question), Question(kTitle));
+    Answer(question, IDNO);
+    EXPECT_EQ(LauncherExit(), 0u);
+    EXPECT_FALSE(PathExists(ExtractedUninstaller()));
+}
+
+TEST_F(LauncherTest, ASecondLauncherIsTurnedAwayWhileTheFirstAsks) {
+    const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
+    HWND question = StartToQuestion(exe);
+    ASSERT_NE(question, nullptr);
+
+    ASSERT_TRUE(Start(second_, exe, kSetupArguments));
+    HWND refusal = WaitForBoxOf(second_.id, kTitle);
+    ASSERT_NE(refusal, nullptr) << "the second launcher showed nothing within 10 s";
+    EXPECT_EQ(BoxText(refusal), UiLanguage() == Language::Japanese ? L"既に起動しています。"
+                                                                   : L"It has already started.");
+    Answer(refusal, IDOK);
+    EXPECT_EQ(ExitCodeAfter(second_.process.Get(), 10000), 0u);
+
+    EXPECT_TRUE(IsWindowVisible(question)) << "the first launcher's question is undisturbed";
+    Answer(question, IDNO);
+    EXPECT_EQ(LauncherExit(), 0u);
+
+    // Once the first has ended, a launcher may run again.
+    Started third;
+    ASSERT_TRUE(Start(third, exe, kSetupArguments));
+    HWND again = WaitForBoxOf(third.id, kTitle);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(BoxText(again), Question(kTitle));
+    Answer(again, IDNO);
+    EXPECT_EQ(ExitCodeAfter(third.process.Get(), 10000), 0u);
+}
+
+// --- Yes: the uninstaller written and started --------------------------------------
+
+TEST_F(LauncherTest, AnsweringYesStartsTheUninstallerInTheTemporaryFolder) {
+    const struct {
+        const wchar_t* folder;   // where the launcher is
+        const wchar_t* expected; // the folder field
+    } cases[] = {
+        {L"C:\\qg-launcher\\Installed Folder", L"C:\\qg-launcher\\Installed Folder"},
+        {L"C:", L"C:"}, // a launcher in a drive's root
+    };
+    CreateDirectoryW(L"C:\\qg-launcher", nullptr);
+    copies_.push_back(L"C:\\qg-launcher");
+    for (const auto& c : cases) {
+        HWND question = StartToQuestion(PlaceLauncher(c.folder));
+        ASSERT_NE(question, nullptr);
+        Answer(question, IDYES);
+        EXPECT_EQ(LauncherExit(), 0u);
+        EXPECT_TRUE(ReadFileBytes(ExtractedUninstaller()) ==
+                    ReadFileBytes(BuiltProgram(QG_UNINSTALLER_EXE)))
+            << "_uninst.bin is the built uninstaller";
+
+        const ProcessStart start = CancelUninstaller();
+        const std::wstring temp = TempFolder() + L"\\";
+        EXPECT_EQ(start.commandLine, Quoted(temp + L"_uninst.bin") + L" " + Quoted(c.expected) +
+                                         L" " + kSetupArguments);
+        EXPECT_EQ(start.currentFolder, temp);
+        DeleteTree(ExtractedUninstaller());
+    }
+}
+
+// --- Failures reported by number -------------------------------------------------
+
+TEST_F(LauncherTest, AnUninstallerFileThatCannotBeWrittenIsError4) {
+    HandleCloser held(CreateFileW(ExtractedUninstaller().c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(held);
+    HWND question = StartToQuestion(PlaceLauncher(L"C:\\qg-launcher"));
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(BoxText(question), Question(kTitle));
+    Answer(question, IDYES);
+    HWND failure = WaitForDialog([&](HWND w) {
+        return ProcessOf(w) == launcher_.id && WindowText(w) == kTitle && w != question;
+    });
+    ASSERT_NE(failure, nullptr) << "no failure box within 10 s";
+    EXPECT_EQ(BoxText(failure), Failure(4));
+    Answer(failure, IDOK);
+    EXPECT_EQ(LauncherExit(), 0u);
+}
+
+TEST_F(LauncherTest, ACommandLinePastItsBufferIsError2) {
+    // The five fields then need more than 259 characters.
+    const std::wstring folder = MakeFolderOfLength(L"C:\\qg-launcher", 200);
+    copies_.push_back(L"C:\\qg-launcher");
+    HWND question = StartToQuestion(PlaceLauncher(folder));
+    ASSERT_NE(question, nullptr);
+    Answer(question, IDYES);
+    HWND failure = WaitForDialog([&](HWND w) {
+        return ProcessOf(w) == launcher_.id && WindowText(w) == kTitle && w != question;
+    });
+    ASSERT_NE(failure, nullptr) << "no failure box within 10 s";
+    EXPECT_EQ(BoxText(failure), Failure(2));
+    Answer(failure, IDOK);
+    EXPECT_EQ(LauncherExit(), 0u);
+    EXPECT_TRUE(PathExists(ExtractedUninstaller())) << "what was written stays";
+}
+
+// CreateProcessW to CloseHandle, which fails for the null first argument. By the
+// time the launcher asks, its imports are bound.
+bool MakeCreateProcessFail(DWORD launcher) {
+    HandleCloser process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, launcher));
+    return process && RedirectImport(process.Get(), "KERNEL32.dll", "CreateProcessW",
+                                     "kernel32.dll", "CloseHandle");
+}
+
+TEST_F(LauncherTest, AUserWithoutAdministratorRightsIsToldSoAndNothingHappens) {
+    // IsUserAnAdmin pointed at GetCapture: no arguments, null without windows.
+    const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
+    ASSERT_TRUE(StartRedirected(exe, Quoted(exe) + L" " + kSetupArguments, "SHELL32.dll",
+                                "IsUserAnAdmin", "user32.dll", "GetCapture", launcher_));
+    HWND refusal = WaitForBoxOf(launcher_.id, kTitle);
+    ASSERT_NE(refusal, nullptr) << "no box within 10 s";
+    EXPECT_EQ(BoxText(refusal), UiLanguage() == Language::Japanese
+                                    ? L"制限付きのアカウントでは処理できません。"
+                                    : L"It is not treatable in Limited acount.");
+    Answer(refusal, IDOK);
+    EXPECT_EQ(LauncherExit(), 0u);
+    EXPECT_FALSE(PathExists(ExtractedUninstaller()));
+}
+
+TEST_F(LauncherTest, AnUninstallerThatCannotBeStartedIsError1) {
+    HWND question = StartToQuestion(PlaceLauncher(L"C:\\qg-launcher"));
+    ASSERT_NE(question, nullptr);
+    ASSERT_TRUE(MakeCreateProcessFail(launcher_.id));
+    Answer(question, IDYES);
+    HWND failure = WaitForDialog([&](HWND w) {
+        return ProcessOf(w) == launcher_.id && WindowText(w) == kTitle && w != question;
+    });
+    ASSERT_NE(failure, nullptr) << "no failure box within 10 s";
+    EXPECT_EQ(BoxText(failure), L"It failed in processing.\n\nError1");
+    Answer(failure, IDOK);
+    EXPECT_EQ(LauncherExit(), 0u);
+    EXPECT_TRUE(PathExists(ExtractedUninstaller())) << "what was written stays";
+}
+
+// Wine's GetTempPathW gives 0 for a TMP past 259 characters.
+TEST_F(LauncherTest, NoTemporaryFolderIsError0) {
+    const std::wstring longTemp = MakeFolderOfLength(TempFolder() + L"\\qg-long-temp", 280);
+    const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
+    wchar_t saved[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+    SetEnvironmentVariableW(L"TMP", longTemp.c_str());
+    const bool started = Start(launcher_, exe, kSetupArguments);
+    SetEnvironmentVariableW(L"TMP", saved[0] != 0 ? saved : nullptr);
+    DeleteTree(TempFolder() + L"\\qg-long-temp");
+    ASSERT_TRUE(started);
+    HWND question = WaitForBoxOf(launcher_.id, kTitle);
+    ASSERT_NE(question, nullptr);
+    Answer(question, IDYES);
+    HWND failure = WaitForDialog([&](HWND w) {
+        return ProcessOf(w) == launcher_.id && WindowText(w) == kTitle && w != question;
+    });
+    ASSERT_NE(failure, nullptr) << "no failure box within 10 s";
+    EXPECT_EQ(BoxText(failure), L"It failed in processing.\n\nError0");
+    Answer(failure, IDOK);
+    EXPECT_EQ(LauncherExit(), 0u);
+}
+
+} // namespace
