@@ -122,7 +122,7 @@ LSTATUS SetString(HKEY key, const wchar_t* name, const wchar_t* text) {
                           static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
 }
 
-bool CreateDiskInstance(const DiskSpec& disk) {
+bool CreateDiskInstance(const TestDisk& disk) {
     DeleteDiskInstance(disk.instance);
     KeyCloser key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, InstanceKey(disk.instance).c_str(), 0, nullptr, 0,
@@ -143,6 +143,16 @@ bool CreateDiskInstance(const DiskSpec& disk) {
                          disk.marker.type, disk.marker.bytes) == ERROR_SUCCESS;
     }
     return ok;
+}
+
+QgDiskSettings SettingsOf(const TestDisk& disk) {
+    QgDiskSettings settings = {};
+    settings.Slot = disk.slot;
+    settings.BusType = disk.busType;
+    settings.FailStorageQuery = disk.failStorageQuery;
+    settings.FailStart = disk.failStart;
+    settings.FixedMedia = disk.fixedMedia;
+    return settings;
 }
 
 std::string Describe(const QgDiskState& s) {
@@ -210,16 +220,20 @@ QgDiskState DiskState(uint32_t slot) {
     return state;
 }
 
-bool PlugDisk(const DiskSpec& disk, std::string& why) {
+int QuilldrvDevices() {
+    uint32_t count = 0;
+    return BusControl(IOCTL_QGBUS_QUILLDRV_DEVICES, nullptr, 0, &count, sizeof count)
+               ? static_cast<int>(count)
+               : -1;
+}
+
+bool PlugDisk(const TestDisk& disk, std::string& why) {
     if (!CreateDiskInstance(disk)) {
         why = "cannot create the device instance";
         return false;
     }
     QgPlugRequest plug = {};
-    plug.Slot = disk.slot;
-    plug.BusType = disk.busType;
-    plug.FailStorageQuery = disk.failStorageQuery;
-    plug.FailStart = disk.failStart;
+    plug.Settings = SettingsOf(disk);
     wcsncpy(plug.InstanceId, disk.instance, QG_TESTBUS_INSTANCE_CHARS - 1);
     if (!BusControl(IOCTL_QGBUS_PLUG, &plug, sizeof plug, nullptr, 0)) {
         why = "the bus refused the plug (error " + std::to_string(GetLastError()) + ")";
@@ -244,14 +258,23 @@ bool UnplugDisk(uint32_t slot, std::string& why) {
         return false;
     }
     QgDiskState state = {};
-    const bool removed = WaitFor([&] {
-        state = DiskState(slot);
-        return state.Removals >= 1 && !state.Exists;
-    });
-    if (!removed) {
+    if (!WaitFor([&] {
+            state = DiskState(slot);
+            return state.Removals >= 1 && !state.Exists;
+        })) {
         why = "gave up waiting for disk " + std::to_string(slot) + "'s removal: " + Describe(state);
+        return false;
     }
-    return removed;
+    // The disk is gone; the filter above it deletes itself right after. A rescan
+    // that has come round shows that the removal is over.
+    uint32_t before = 0;
+    if (!BusControl(IOCTL_QGBUS_RESCAN, nullptr, 0, &before, sizeof before) ||
+        !WaitFor([&] { return DiskState(slot).BusScans > before; })) {
+        why = "gave up waiting for the bus to be enumerated after disk " + std::to_string(slot) +
+              "'s removal";
+        return false;
+    }
+    return true;
 }
 
 void UnplugEverything() {
@@ -263,9 +286,9 @@ void UnplugEverything() {
     }
 }
 
-bool SetBusType(uint32_t slot, uint32_t busType) {
-    QgBusTypeRequest request = {slot, busType};
-    return BusControl(IOCTL_QGBUS_SET_BUS_TYPE, &request, sizeof request, nullptr, 0);
+bool ChangeDisk(const TestDisk& disk) {
+    const QgDiskSettings settings = SettingsOf(disk);
+    return BusControl(IOCTL_QGBUS_CHANGE_DISK, &settings, sizeof settings, nullptr, 0);
 }
 
 HANDLE OpenDisk(uint32_t slot, DWORD access) {

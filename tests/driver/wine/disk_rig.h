@@ -21,13 +21,14 @@ struct Marker {
 };
 
 // One simulated disk: where it is plugged, what it reports, how it fails.
-struct DiskSpec {
+struct TestDisk {
     uint32_t slot = 0;
     uint32_t busType = kBusTypeSata;
     const wchar_t* instance = L"disk";
     bool withFilter = true; // Service = quilldrv; otherwise a raw stack
     bool failStorageQuery = false;
     bool failStart = false;
+    bool fixedMedia = false; // as the storage descriptor reports it
     Marker marker;
 };
 
@@ -47,14 +48,18 @@ bool PrepareDrivers(const std::wstring& quilldrvSource, const std::wstring& busS
 // Creates the disk's device instance (Disk Drive class, Service, "Device
 // Parameters" with the marker), plugs the disk in and waits until its stack is
 // started. Unplug waits until the removal has reached the disk.
-bool PlugDisk(const DiskSpec& disk, std::string& why);
+bool PlugDisk(const TestDisk& disk, std::string& why);
 bool UnplugDisk(uint32_t slot, std::string& why);
 void DeleteDiskInstance(const wchar_t* instance);
 // Unplugs whatever a previous run left plugged.
 void UnplugEverything();
 
 QgDiskState DiskState(uint32_t slot);
-bool SetBusType(uint32_t slot, uint32_t busType);
+// The filter devices quilldrv has, all disks together; -1 when the bus does not answer.
+int QuilldrvDevices();
+// What the disk reports and how it fails from now on (slot, instance and marker
+// stay as they are).
+bool ChangeDisk(const TestDisk& disk);
 
 // A handle to the top of the disk's stack.
 HANDLE OpenDisk(uint32_t slot, DWORD access);

@@ -29,9 +29,7 @@ constexpr ULONG POOL_TAG = 'Q' | 'g' << 8 | 'B' << 16 | static_cast<ULONG>('s') 
 struct Disk {
     PDEVICE_OBJECT Pdo; // null once its removal request deleted it
     volatile LONG Present;
-    uint32_t BusType;
-    uint8_t FailStorageQuery;
-    uint8_t FailStart;
+    QgDiskSettings Settings;
     wchar_t InstanceId[QG_TESTBUS_INSTANCE_CHARS];
     volatile LONG Starts, Stops, SurpriseRemovals, Removals, Reads, Writes, StorageQueries,
         WritableQueries, OtherControls, Power;
@@ -42,6 +40,7 @@ struct Disk {
 // (removal); a PDO is published only once it is complete.
 Disk Disks[QG_TESTBUS_SLOTS];
 PDEVICE_OBJECT BusDevice;
+volatile LONG BusScans;
 
 enum DeviceKind : ULONG { KIND_BUS = 0x42757321, KIND_DISK = 0x4469736b };
 
@@ -147,7 +146,7 @@ NTSTATUS DiskPnp(PDEVICE_OBJECT device, Disk& disk, PIRP irp) {
     switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
         InterlockedIncrement(&disk.Starts);
-        if (disk.FailStart) {
+        if (disk.Settings.FailStart) {
             return Complete(irp, STATUS_DEVICE_NOT_READY);
         }
         // Set only now, so the tests can see the filter's own start finish above.
@@ -183,7 +182,7 @@ NTSTATUS DiskPnp(PDEVICE_OBJECT device, Disk& disk, PIRP irp) {
         // Raw: the stack works without a function driver, as the disk itself.
         PDEVICE_CAPABILITIES caps = stack->Parameters.DeviceCapabilities.Capabilities;
         caps->RawDeviceOK = 1;
-        caps->Removable = disk.BusType == static_cast<uint32_t>(BusTypeUsb);
+        caps->Removable = !disk.Settings.FixedMedia;
         caps->SurpriseRemovalOK = 1;
         caps->UniqueID = 0;
         caps->Address = static_cast<ULONG>(&disk - Disks);
@@ -206,7 +205,7 @@ void DeliverReply(PIRP irp, const void* reply, ULONG bytes) {
 
 NTSTATUS DiskStorageQuery(Disk& disk, PIRP irp, PIO_STACK_LOCATION stack) {
     InterlockedIncrement(&disk.StorageQueries);
-    if (disk.FailStorageQuery) {
+    if (disk.Settings.FailStorageQuery) {
         return Complete(irp, STATUS_NOT_SUPPORTED);
     }
     const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -224,8 +223,8 @@ NTSTATUS DiskStorageQuery(Disk& disk, PIRP irp, PIO_STACK_LOCATION stack) {
     descriptor.Version = sizeof descriptor;
     descriptor.Size = sizeof descriptor;
     descriptor.DeviceType = 0; // direct-access device
-    descriptor.RemovableMedia = disk.BusType == static_cast<uint32_t>(BusTypeUsb);
-    descriptor.BusType = static_cast<STORAGE_BUS_TYPE>(disk.BusType);
+    descriptor.RemovableMedia = !disk.Settings.FixedMedia;
+    descriptor.BusType = static_cast<STORAGE_BUS_TYPE>(disk.Settings.BusType);
     const ULONG bytes = outLength < sizeof descriptor ? outLength : sizeof descriptor;
     DeliverReply(irp, &descriptor, bytes);
     return Complete(irp, STATUS_SUCCESS, bytes);
@@ -309,23 +308,22 @@ NTSTATUS DiskDispatch(PDEVICE_OBJECT device, PIRP irp) {
 // ---------------------------------------------------------------------------
 
 NTSTATUS Plug(PDRIVER_OBJECT driver, const QgPlugRequest& request) {
-    if (request.Slot >= QG_TESTBUS_SLOTS) {
+    const ULONG slot = request.Settings.Slot;
+    if (slot >= QG_TESTBUS_SLOTS) {
         return STATUS_INVALID_PARAMETER;
     }
-    Disk& disk = Disks[request.Slot];
+    Disk& disk = Disks[slot];
     if (disk.Pdo != nullptr) {
         return STATUS_DEVICE_BUSY; // still plugged in, or its removal is not done
     }
     RtlZeroMemory(&disk, sizeof disk);
-    disk.BusType = request.BusType;
-    disk.FailStorageQuery = request.FailStorageQuery;
-    disk.FailStart = request.FailStart;
+    disk.Settings = request.Settings;
     RtlCopyMemory(disk.InstanceId, request.InstanceId, sizeof disk.InstanceId);
     disk.InstanceId[QG_TESTBUS_INSTANCE_CHARS - 1] = 0;
 
     wchar_t name[64], link[64];
-    FormatName(name, 64, QG_TESTDISK_DEVICE_FORMAT, request.Slot);
-    FormatName(link, 64, QG_TESTDISK_LINK_FORMAT, request.Slot);
+    FormatName(name, 64, QG_TESTDISK_DEVICE_FORMAT, slot);
+    FormatName(link, 64, QG_TESTDISK_LINK_FORMAT, slot);
     UNICODE_STRING deviceName, linkName;
     RtlInitUnicodeString(&deviceName, name);
     RtlInitUnicodeString(&linkName, link);
@@ -337,7 +335,7 @@ NTSTATUS Plug(PDRIVER_OBJECT driver, const QgPlugRequest& request) {
     }
     auto* ext = static_cast<DiskExtension*>(pdo->DeviceExtension);
     ext->Kind = KIND_DISK;
-    ext->Slot = request.Slot;
+    ext->Slot = slot;
     pdo->Flags |= DO_DIRECT_IO | DO_POWER_PAGABLE;
     pdo->Flags &= ~DO_DEVICE_INITIALIZING;
     status = IoCreateSymbolicLink(&linkName, &deviceName);
@@ -363,6 +361,7 @@ NTSTATUS Unplug(ULONG slot) {
 
 // The present disks, each referenced for the PnP manager, which drops them.
 NTSTATUS ReportBusRelations(PIRP irp) {
+    InterlockedIncrement(&BusScans);
     ULONG count = 0;
     for (const Disk& disk : Disks) {
         count += disk.Present && disk.Pdo != nullptr;
@@ -412,7 +411,7 @@ void ReadDiskState(ULONG slot, QgDiskState& state) {
     state.Present = disk.Present != 0;
     PDEVICE_OBJECT pdo = disk.Pdo;
     state.Exists = pdo != nullptr;
-    if (pdo != nullptr) {
+    if (pdo != nullptr && state.Present) {
         PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
         state.QuilldrvOnTop = top != pdo && IsQuilldrvDevice(top);
         state.TopStarted = (top->Characteristics & FILE_REMOVABLE_MEDIA) != 0;
@@ -428,7 +427,7 @@ void ReadDiskState(ULONG slot, QgDiskState& state) {
     state.WritableQueries = disk.WritableQueries;
     state.OtherControls = disk.OtherControls;
     state.Power = disk.Power;
-    state.QuilldrvDevices = CountQuilldrvDevices();
+    state.BusScans = BusScans;
 }
 
 NTSTATUS WaitForRequest(PKEVENT done, NTSTATUS status, PIO_STATUS_BLOCK io) {
@@ -518,9 +517,9 @@ void SendControl(PDEVICE_OBJECT top, const QgControlRequest& request, QgKernelRe
     result.Word = words[0];
 }
 
-// Runs `send` on the top of the slot's stack, while the stack exists.
+// Runs `send` on the top of the slot's stack, while the disk is plugged in.
 template <typename Send> NTSTATUS WithTopOfStack(ULONG slot, Send send) {
-    if (slot >= QG_TESTBUS_SLOTS || Disks[slot].Pdo == nullptr) {
+    if (slot >= QG_TESTBUS_SLOTS || !Disks[slot].Present || Disks[slot].Pdo == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(Disks[slot].Pdo);
@@ -545,11 +544,11 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
         return Complete(irp, Plug(device->DriverObject, *static_cast<QgPlugRequest*>(buffer)));
     case IOCTL_QGBUS_UNPLUG:
         return Complete(irp, Unplug(slot));
-    case IOCTL_QGBUS_SET_BUS_TYPE:
-        if (inLength != sizeof(QgBusTypeRequest) || slot >= QG_TESTBUS_SLOTS) {
+    case IOCTL_QGBUS_CHANGE_DISK:
+        if (inLength != sizeof(QgDiskSettings) || slot >= QG_TESTBUS_SLOTS) {
             break;
         }
-        Disks[slot].BusType = static_cast<QgBusTypeRequest*>(buffer)->BusType;
+        Disks[slot].Settings = *static_cast<QgDiskSettings*>(buffer);
         return Complete(irp, STATUS_SUCCESS);
     case IOCTL_QGBUS_DISK_STATE: {
         if (!replies(sizeof(QgDiskState)) || slot >= QG_TESTBUS_SLOTS) {
@@ -560,6 +559,20 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
         RtlCopyMemory(buffer, &state, sizeof state);
         return Complete(irp, STATUS_SUCCESS, sizeof state);
     }
+    case IOCTL_QGBUS_QUILLDRV_DEVICES: {
+        if (outLength != sizeof(uint32_t)) {
+            break;
+        }
+        *static_cast<uint32_t*>(buffer) = CountQuilldrvDevices();
+        return Complete(irp, STATUS_SUCCESS, sizeof(uint32_t));
+    }
+    case IOCTL_QGBUS_RESCAN:
+        if (outLength != sizeof(uint32_t)) {
+            break;
+        }
+        *static_cast<uint32_t*>(buffer) = BusScans;
+        IoInvalidateDeviceRelations(BusDevice, BusRelations);
+        return Complete(irp, STATUS_SUCCESS, sizeof(uint32_t));
     case IOCTL_QGBUS_POWER:
     case IOCTL_QGBUS_STOP_START:
     case IOCTL_QGBUS_CONTROL: {

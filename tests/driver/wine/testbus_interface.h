@@ -22,29 +22,40 @@
 
 /* FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, FILE_ANY_ACCESS. */
 #define QG_TESTBUS_CODE(function) ((0x22u << 16) | ((uint32_t)(function) << 2))
-#define IOCTL_QGBUS_PLUG QG_TESTBUS_CODE(0x901)         /* in: QgPlugRequest */
-#define IOCTL_QGBUS_UNPLUG QG_TESTBUS_CODE(0x902)       /* in: uint32_t slot */
-#define IOCTL_QGBUS_DISK_STATE QG_TESTBUS_CODE(0x903)   /* in: slot; out: QgDiskState */
-#define IOCTL_QGBUS_SET_BUS_TYPE QG_TESTBUS_CODE(0x904) /* in: QgBusTypeRequest */
-#define IOCTL_QGBUS_POWER QG_TESTBUS_CODE(0x905)        /* in: slot; out: QgKernelResult */
-#define IOCTL_QGBUS_STOP_START QG_TESTBUS_CODE(0x906)   /* in: slot; out: QgKernelResult */
+#define IOCTL_QGBUS_PLUG QG_TESTBUS_CODE(0x901)        /* in: QgPlugRequest */
+#define IOCTL_QGBUS_UNPLUG QG_TESTBUS_CODE(0x902)      /* in: uint32_t slot */
+#define IOCTL_QGBUS_DISK_STATE QG_TESTBUS_CODE(0x903)  /* in: slot; out: QgDiskState */
+#define IOCTL_QGBUS_CHANGE_DISK QG_TESTBUS_CODE(0x904) /* in: QgDiskSettings */
+#define IOCTL_QGBUS_POWER QG_TESTBUS_CODE(0x905)       /* in: slot; out: QgKernelResult */
+#define IOCTL_QGBUS_STOP_START QG_TESTBUS_CODE(0x906)  /* in: slot; out: QgKernelResult */
 #define IOCTL_QGBUS_CONTROL QG_TESTBUS_CODE(0x907) /* in: QgControlRequest; out: QgKernelResult */
+/* out: uint32_t, the devices of \Driver\quilldrv alive; ask only while no disk
+ * is being removed, as the list is walked without the PnP manager's lock */
+#define IOCTL_QGBUS_QUILLDRV_DEVICES QG_TESTBUS_CODE(0x908)
+/* out: uint32_t, BusScans before; asks the PnP manager to enumerate the bus
+ * again. It enumerates one request at a time, so once BusScans has grown, every
+ * earlier plug or unplug has been carried out completely. */
+#define IOCTL_QGBUS_RESCAN QG_TESTBUS_CODE(0x909)
 
-struct QgPlugRequest {
+/* What a disk reports and how it fails; changed by IOCTL_QGBUS_CHANGE_DISK for
+ * the requests that come after. */
+struct QgDiskSettings {
     uint32_t Slot;
     uint32_t BusType;         /* STORAGE_BUS_TYPE the storage query reports */
     uint8_t FailStorageQuery; /* the storage query fails */
     uint8_t FailStart;        /* IRP_MN_START_DEVICE fails */
-    uint8_t Reserved[2];
+    uint8_t FixedMedia;       /* the storage descriptor reports fixed media */
+    uint8_t Reserved;
+};
+
+struct QgPlugRequest {
+    struct QgDiskSettings Settings;
     wchar_t InstanceId[QG_TESTBUS_INSTANCE_CHARS]; /* QGTESTBUS\DISK\<this> */
 };
 
-struct QgBusTypeRequest {
-    uint32_t Slot;
-    uint32_t BusType;
-};
-
-/* What reached one disk's PDO, and what sits above it. */
+/* What reached one disk's PDO, and what sits above it. QuilldrvOnTop and
+ * TopStarted are looked at only while the disk is plugged in: once it is
+ * unplugged, its stack may be torn down at any moment. */
 struct QgDiskState {
     uint8_t Present;       /* reported to the PnP manager */
     uint8_t Exists;        /* the PDO exists (until its removal request) */
@@ -61,7 +72,7 @@ struct QgDiskState {
     uint32_t WritableQueries;
     uint32_t OtherControls;
     uint32_t Power;
-    uint32_t QuilldrvDevices; /* devices of \Driver\quilldrv alive, all disks together */
+    uint32_t BusScans; /* bus relation queries of the PnP manager, all disks together */
 };
 
 struct QgControlRequest {

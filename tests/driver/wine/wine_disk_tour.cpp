@@ -6,6 +6,7 @@
 
 #include "closer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,7 +29,7 @@ bool Prepare() {
     return true;
 }
 
-bool Plug(const DiskSpec& disk) {
+bool Plug(const TestDisk& disk) {
     std::string why;
     if (!PlugDisk(disk, why)) {
         std::printf("cannot plug disk %u in: %s\n", disk.slot, why.c_str());
@@ -37,7 +38,7 @@ bool Plug(const DiskSpec& disk) {
     return true;
 }
 
-void Unplug(const DiskSpec& disk) {
+void Unplug(const TestDisk& disk) {
     std::string why;
     if (!UnplugDisk(disk.slot, why)) {
         std::printf("cannot unplug disk %u: %s\n", disk.slot, why.c_str());
@@ -72,11 +73,11 @@ int Demo() {
     if (!Prepare()) {
         return 1;
     }
-    DiskSpec usb;
+    TestDisk usb;
     usb.slot = 0;
     usb.busType = kBusTypeUsb;
     usb.instance = L"tour_usb";
-    DiskSpec sata;
+    TestDisk sata;
     sata.slot = 1;
     sata.busType = kBusTypeSata;
     sata.instance = L"tour_sata";
@@ -122,22 +123,26 @@ int Bench() {
     if (!Prepare()) {
         return 1;
     }
-    DiskSpec filtered;
+    TestDisk filtered;
     filtered.slot = 0;
     filtered.instance = L"bench_filtered";
-    DiskSpec bare;
+    TestDisk bare;
     bare.slot = 1;
     bare.instance = L"bench_bare";
     bare.withFilter = false;
     if (!Plug(filtered) || !Plug(bare)) {
         return 1;
     }
-    constexpr int kRoundTrips = 2000;
-    const double with = RoundTripsPerSecond(filtered.slot, kRoundTrips);
-    const double without = RoundTripsPerSecond(bare.slot, kRoundTrips);
+    // Alternating rounds, best of each: the machine's load changes between rounds.
+    constexpr int kRoundTrips = 1000, kRounds = 5;
+    double with = 0, without = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        with = std::max(with, RoundTripsPerSecond(filtered.slot, kRoundTrips));
+        without = std::max(without, RoundTripsPerSecond(bare.slot, kRoundTrips));
+    }
     std::printf("512-byte WriteFile + ReadFile round trip on a SATA disk in Wine's kernel "
-                "(%d round trips each):\n",
-                kRoundTrips);
+                "(best of %d rounds of %d):\n",
+                kRounds, kRoundTrips);
     std::printf("  with quilldrv:    %8.0f round trips/s, %7.1f us per request\n", with,
                 with > 0 ? 1e6 / (2 * with) : 0.0);
     std::printf("  without quilldrv: %8.0f round trips/s, %7.1f us per request\n", without,

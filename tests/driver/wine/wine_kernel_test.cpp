@@ -17,6 +17,7 @@ constexpr LONG kAccessDenied = static_cast<LONG>(0xC0000022);
 constexpr LONG kMediaWriteProtected = static_cast<LONG>(0xC00000A2);
 constexpr LONG kInvalidParameter = static_cast<LONG>(0xC000000D);
 constexpr LONG kInvalidDeviceRequest = static_cast<LONG>(0xC0000010);
+constexpr LONG kDeviceNotReady = static_cast<LONG>(0xC00000A3); // the test disk's failed start
 
 constexpr uint32_t kIoctlDiskIsWritable = 0x00070024;
 constexpr uint32_t kIoctlDiskGetDriveGeometry = 0x00070000;
@@ -62,13 +63,13 @@ protected:
 
     // Protection comes back on for every disk, and every disk goes away again.
     void TearDown() override {
-        for (const DiskSpec& disk : plugged_) {
+        for (const TestDisk& disk : plugged_) {
             if (disk.withFilter && DiskState(disk.slot).Present) {
                 KernelControl(disk.slot, kIoctlSetMode, 4, 0, kModeOn);
                 break;
             }
         }
-        for (const DiskSpec& disk : plugged_) {
+        for (const TestDisk& disk : plugged_) {
             if (DiskState(disk.slot).Present) {
                 std::string why;
                 EXPECT_TRUE(UnplugDisk(disk.slot, why)) << why;
@@ -77,8 +78,8 @@ protected:
         }
     }
 
-    static DiskSpec Disk(uint32_t slot, uint32_t busType, const wchar_t* instance) {
-        DiskSpec disk;
+    static TestDisk Disk(uint32_t slot, uint32_t busType, const wchar_t* instance) {
+        TestDisk disk;
         disk.slot = slot;
         disk.busType = busType;
         disk.instance = instance;
@@ -86,7 +87,7 @@ protected:
     }
 
     // Plugs the disk in and waits until its stack is started.
-    bool Plug(const DiskSpec& disk) {
+    bool Plug(const TestDisk& disk) {
         std::string why;
         plugged_.push_back(disk);
         const bool ok = PlugDisk(disk, why);
@@ -116,31 +117,39 @@ protected:
 
     static inline bool ready_ = false;
     static inline std::string why_;
-    std::vector<DiskSpec> plugged_;
+    std::vector<TestDisk> plugged_;
 };
 
 // ---------------------------------------------------------------------------
 // Which disks are protected
 // ---------------------------------------------------------------------------
 
+// Whether the medium is removable plays no part.
 TEST_F(KernelStack, UnmarkedUsbDiskRefusesWritesAndReportsWriteProtected) {
-    ASSERT_TRUE(Plug(Disk(0, kBusTypeUsb, L"usb_unmarked")));
-    EXPECT_EQ(DiskState(0).StorageQueries, 1u) << "the bus is learned at start";
+    for (const bool fixedMedia : {false, true}) {
+        SCOPED_TRACE(fixedMedia ? "USB disk with fixed media" : "USB flash drive");
+        TestDisk usb = Disk(0, kBusTypeUsb, L"usb_unmarked");
+        usb.fixedMedia = fixedMedia;
+        ASSERT_TRUE(Plug(usb));
+        EXPECT_EQ(DiskState(0).StorageQueries, 1u) << "the bus is learned at start";
 
-    HandleCloser disk(OpenDisk(0, kReadWrite));
-    ASSERT_TRUE(disk);
-    EXPECT_EQ(WriteDisk(disk.Get(), 512).status, kAccessDenied);
-    EXPECT_EQ(WriteDisk(disk.Get(), 0).status, kAccessDenied) << "zero-length writes too";
-    unsigned char data[512];
-    const IoResult read = ReadDisk(disk.Get(), 512, data);
-    EXPECT_EQ(read.status, kSuccess);
-    EXPECT_EQ(read.information, 512u);
-    EXPECT_EQ(ControlDisk(disk.Get(), kIoctlDiskIsWritable, 0, 0).status, kMediaWriteProtected);
+        HandleCloser disk(OpenDisk(0, kReadWrite));
+        ASSERT_TRUE(disk);
+        EXPECT_EQ(WriteDisk(disk.Get(), 512).status, kAccessDenied);
+        EXPECT_EQ(WriteDisk(disk.Get(), 0).status, kAccessDenied) << "zero-length writes too";
+        unsigned char data[512];
+        const IoResult read = ReadDisk(disk.Get(), 512, data);
+        EXPECT_EQ(read.status, kSuccess);
+        EXPECT_EQ(read.information, 512u);
+        EXPECT_EQ(ControlDisk(disk.Get(), kIoctlDiskIsWritable, 0, 0).status, kMediaWriteProtected);
+        disk.Reset();
 
-    const QgDiskState state = DiskState(0);
-    EXPECT_EQ(state.Writes, 0u) << "refused writes never reach the disk";
-    EXPECT_EQ(state.Reads, 1u);
-    EXPECT_EQ(state.WritableQueries, 0u) << "answered by the filter";
+        const QgDiskState state = DiskState(0);
+        EXPECT_EQ(state.Writes, 0u) << "refused writes never reach the disk";
+        EXPECT_EQ(state.Reads, 1u);
+        EXPECT_EQ(state.WritableQueries, 0u) << "answered by the filter";
+        ASSERT_TRUE(Unplug(0));
+    }
 }
 
 TEST_F(KernelStack, DisksOnOtherBusesAreNeverTouched) {
@@ -188,7 +197,7 @@ TEST_F(KernelStack, ExemptionMarkerEdgeCases) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_marked");
+        TestDisk disk = Disk(0, kBusTypeUsb, L"usb_marked");
         disk.marker = c.marker;
         ASSERT_TRUE(Plug(disk));
         EXPECT_EQ(Write(0), c.exempt ? kSuccess : kAccessDenied);
@@ -203,7 +212,7 @@ TEST_F(KernelStack, EveryListedProductCodeExemptsItsDisk) {
                            "KevCelAA", "KevCelB",  "KevCelBB", "KevDunBB"};
     for (const char* code : codes) {
         SCOPED_TRACE(code);
-        DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_listed");
+        TestDisk disk = Disk(0, kBusTypeUsb, L"usb_listed");
         disk.marker = MarkerWithCode(100, code);
         ASSERT_TRUE(Plug(disk));
         EXPECT_EQ(Write(0), kSuccess);
@@ -212,7 +221,7 @@ TEST_F(KernelStack, EveryListedProductCodeExemptsItsDisk) {
 }
 
 TEST_F(KernelStack, ExemptDiskIgnoresThePerDiskSwitch) {
-    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_exempt");
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_exempt");
     disk.marker = MarkerWithCode(64, "KevCelA");
     ASSERT_TRUE(Plug(disk));
     QgKernelResult r = KernelControl(0, kIoctlDriveProtect, 0, 4);
@@ -353,13 +362,13 @@ TEST_F(KernelStack, UserHandlesCannotSwitchProtectionOff) {
 
 TEST_F(KernelStack, UnplugRemovesTheFilterAndReplugStartsAfresh) {
     ASSERT_TRUE(Plug(Disk(0, kBusTypeUsb, L"usb_moving")));
-    EXPECT_EQ(DiskState(0).QuilldrvDevices, 1u);
+    EXPECT_EQ(QuilldrvDevices(), 1);
     EXPECT_EQ(KernelControl(0, kIoctlDriveUnprotect, 0, 4).Status, kSuccess);
     ASSERT_TRUE(Unplug(0));
     QgDiskState state = DiskState(0);
     EXPECT_EQ(state.SurpriseRemovals, 1u);
     EXPECT_EQ(state.Removals, 1u);
-    EXPECT_EQ(state.QuilldrvDevices, 0u) << "the filter device is deleted with its disk";
+    EXPECT_EQ(QuilldrvDevices(), 0) << "the filter device is deleted with its disk";
     EXPECT_FALSE(HandleCloser(OpenDisk(0, kReadWrite)));
 
     // The same device instance, now on another bus: nothing of the old filter stays.
@@ -371,7 +380,7 @@ TEST_F(KernelStack, UnplugRemovesTheFilterAndReplugStartsAfresh) {
 }
 
 TEST_F(KernelStack, UsbDiskWhoseStorageQueryFailsIsNotBlocked) {
-    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_query_fails");
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_query_fails");
     disk.failStorageQuery = true;
     ASSERT_TRUE(Plug(disk));
     EXPECT_EQ(DiskState(0).StorageQueries, 1u);
@@ -380,7 +389,7 @@ TEST_F(KernelStack, UsbDiskWhoseStorageQueryFailsIsNotBlocked) {
 }
 
 TEST_F(KernelStack, UsbDiskWhoseStartFailsIsNotBlocked) {
-    DiskSpec disk = Disk(0, kBusTypeUsb, L"usb_start_fails");
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_start_fails");
     disk.failStart = true;
     ASSERT_TRUE(Plug(disk));
     const QgDiskState state = DiskState(0);
@@ -390,9 +399,11 @@ TEST_F(KernelStack, UsbDiskWhoseStartFailsIsNotBlocked) {
 }
 
 TEST_F(KernelStack, StopThenStartQueriesTheBusAgain) {
-    ASSERT_TRUE(Plug(Disk(0, kBusTypeSata, L"sata_then_usb")));
+    TestDisk disk = Disk(0, kBusTypeSata, L"sata_then_usb");
+    ASSERT_TRUE(Plug(disk));
     EXPECT_EQ(Write(0), kSuccess);
-    ASSERT_TRUE(SetBusType(0, kBusTypeUsb));
+    disk.busType = kBusTypeUsb;
+    ASSERT_TRUE(ChangeDisk(disk));
     EXPECT_EQ(Write(0), kSuccess) << "the bus is learned at start only";
 
     EXPECT_EQ(StopAndStart(0).Status, kSuccess);
@@ -400,6 +411,28 @@ TEST_F(KernelStack, StopThenStartQueriesTheBusAgain) {
     EXPECT_EQ(state.Stops, 1u);
     EXPECT_EQ(state.Starts, 2u);
     EXPECT_EQ(state.StorageQueries, 2u);
+    EXPECT_EQ(Write(0), kAccessDenied);
+}
+
+TEST_F(KernelStack, RestartWhoseStorageQueryFailsKeepsTheBusLearnedBefore) {
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_query_fails_later");
+    ASSERT_TRUE(Plug(disk));
+    disk.busType = kBusTypeSata;
+    disk.failStorageQuery = true;
+    ASSERT_TRUE(ChangeDisk(disk));
+    EXPECT_EQ(StopAndStart(0).Status, kSuccess) << "a failed query does not fail the start";
+    EXPECT_EQ(DiskState(0).StorageQueries, 2u);
+    EXPECT_EQ(Write(0), kAccessDenied);
+}
+
+TEST_F(KernelStack, RestartThatFailsReachesTheSenderAndChangesNothing) {
+    TestDisk disk = Disk(0, kBusTypeUsb, L"usb_restart_fails");
+    ASSERT_TRUE(Plug(disk));
+    disk.busType = kBusTypeSata;
+    disk.failStart = true;
+    ASSERT_TRUE(ChangeDisk(disk));
+    EXPECT_EQ(StopAndStart(0).Status, kDeviceNotReady);
+    EXPECT_EQ(DiskState(0).StorageQueries, 1u) << "no query after a failed start";
     EXPECT_EQ(Write(0), kAccessDenied);
 }
 
