@@ -177,6 +177,19 @@ TEST_F(SetupEntry, FilesThatCannotBeUnpackedAreReportedUnderTheWizardTitle) {
     EXPECT_EQ(FindWizard(setup_.processId, 0), nullptr);
 }
 
+TEST_F(SetupEntry, WithoutTheRichEditLibrarySetupUnpacksShowsNothingAndCleansUp) {
+    // Wine's per-program DLL override: an empty value disables the library.
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe\\DllOverrides";
+    RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"riched20", REG_SZ, L"", sizeof(wchar_t));
+    ASSERT_TRUE(StartProgram(QG_SETUP_EXE, L"", &setup_));
+    bool showedWindow = false;
+    const DWORD exitCode = WaitWithoutWindows(setup_, &showedWindow);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe");
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(showedWindow);
+    // TearDown checks that the unpacked files and their folder are gone.
+}
+
 // A copy of setup whose string tables lack string 103 (an empty text, which
 // LoadStringW does not load), in every language.
 std::wstring SetupWithoutProductName(const std::wstring& folder) {

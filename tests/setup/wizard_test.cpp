@@ -224,6 +224,7 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     Click(wizard_, kNext);
     ASSERT_TRUE(WaitForTitle(wizard_, Formatted(S(113)), 5000));
     EXPECT_EQ(ControlText(wizard_, kMessage), S(114));
+    ExpectLicenceControlsShown(false);
 
     // Escape and the close box send Cancel; neither may end the installing page.
     PostMessageW(wizard_, WM_KEYDOWN, VK_ESCAPE, 0);
@@ -259,6 +260,7 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     // Shared icons are per process in Wine: only their presence can be seen from here.
     EXPECT_NE(question.icon, nullptr);
     ExpectPage(S(115), kMessage, Formatted(S(116)));
+    ExpectLicenceControlsShown(false);
 
     ASSERT_TRUE(WaitUntil([&] { return FindMessageBox(setup_.processId, 0) == nullptr; }, 5000));
     EXPECT_EQ(ControlText(wizard_, kNext), S(105));
