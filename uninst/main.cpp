@@ -126,7 +126,7 @@ int LaunchUninstaller() {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // Opened by hand, with the wrong arguments: nothing happens.
+    // Wrong or overlong arguments (a user opening the file by hand): nothing happens.
     if (!TakeArguments()) {
         return 0;
     }

@@ -218,6 +218,23 @@ TEST_F(RemovalTest, AMissingUninstallParentShowsTheSystemTextOverTheWaitBox) {
     EXPECT_EQ(watch_.icon, LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_INFORMATION)));
 }
 
+// RegDeleteKeyW with an empty name deletes the key it is given: here the parent of
+// every uninstall entry, once it holds none.
+TEST_F(RemovalTest, AnEmptyEntryNameDeletesNoKey) {
+    Install();
+    UninstallKeyAway away;
+    ASSERT_TRUE(away.Away());
+    HKEY parent = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &parent, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(parent);
+    SetArgument(UninstallEntryName, L"");
+    EXPECT_EQ(RunWorker(), 0u);
+    EXPECT_TRUE(KeyExists(kUninstallKey));
+    EXPECT_EQ(watch_.boxes, 0);
+}
+
 // A launcher in a drive's root passes "C:"; an empty field names the current
 // drive's root. Neither may have the root's files deleted.
 TEST_F(RemovalTest, ADriveRootIsNeverEmptied) {
