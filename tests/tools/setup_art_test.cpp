@@ -28,7 +28,7 @@ uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
     return U16(b, at) | U16(b, at + 2) << 16;
 }
 
-class SetupResources : public testing::Test {
+class SetupArtResources : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         module_ = LoadLibraryExW(QG_SETUP_EXE, nullptr,
@@ -54,7 +54,7 @@ protected:
     static HMODULE module_;
 };
 
-HMODULE SetupResources::module_ = nullptr;
+HMODULE SetupArtResources::module_ = nullptr;
 
 // RT_* are narrow without UNICODE.
 const LPCWSTR kGroupIcon = MAKEINTRESOURCEW(14), kIcon = MAKEINTRESOURCEW(3),
@@ -64,7 +64,7 @@ constexpr WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN);
 
 // Group 102 lists RT_ICON 1 to 9 in the file's order, and each image is the
 // file's image byte for byte.
-TEST_F(SetupResources, IconGroupHoldsTheNineImagesOfTheIconFileAsIcons1To9) {
+TEST_F(SetupArtResources, IconGroupHoldsTheNineImagesOfTheIconFileAsIcons1To9) {
     const std::vector<uint8_t> ico = ReadFile(ArtFile(L"setup.ico").c_str());
     const std::vector<uint8_t> group = Resource(kGroupIcon, MAKEINTRESOURCEW(102), kJapanese);
     ASSERT_EQ(group.size(), 6u + 9u * 14u);
@@ -83,14 +83,14 @@ TEST_F(SetupResources, IconGroupHoldsTheNineImagesOfTheIconFileAsIcons1To9) {
     }
 }
 
-TEST_F(SetupResources, HeaderBitmapIsTheBitmapFileWithoutItsFileHeader) {
+TEST_F(SetupArtResources, HeaderBitmapIsTheBitmapFileWithoutItsFileHeader) {
     const std::vector<uint8_t> bmp = ReadFile(ArtFile(L"header.bmp").c_str());
     const std::vector<uint8_t> bitmap = Resource(kBitmap, MAKEINTRESOURCEW(119), kJapanese);
     ASSERT_EQ(bitmap.size(), 40u + 6912u);
     EXPECT_TRUE(std::equal(bitmap.begin(), bitmap.end(), bmp.begin() + 14));
 }
 
-TEST_F(SetupResources, EachLanguageCarriesItsOwnLicenceDocument) {
+TEST_F(SetupArtResources, EachLanguageCarriesItsOwnLicenceDocument) {
     const std::pair<WORD, const wchar_t*> languages[] = {
         {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"licence_1033.rtf"},
         {kJapanese, L"licence_1041.rtf"},
@@ -104,7 +104,7 @@ TEST_F(SetupResources, EachLanguageCarriesItsOwnLicenceDocument) {
 // What the wizard and the shell get on a true-colour display: for each size the
 // platform picks the 32-bit image (ids 7 to 9), and the picture control's bitmap
 // is 48 x 48 at 24 bits.
-TEST_F(SetupResources, PlatformPicksTheAlphaImagesAndLoadsTheBitmap) {
+TEST_F(SetupArtResources, PlatformPicksTheAlphaImagesAndLoadsTheBitmap) {
     std::vector<uint8_t> group = Resource(kGroupIcon, MAKEINTRESOURCEW(102), kJapanese);
     ASSERT_FALSE(group.empty());
     const std::pair<int, int> picks[] = {{48, 7}, {32, 8}, {16, 9}};
