@@ -227,7 +227,7 @@ Picture DrawEmblem(int size, bool flat) {
     const Shape lock =
         small ? RoundedBox(22.5, lockTop, 41.5, 40, 1.5) : RoundedBox(25, lockTop, 39, 38, 2);
     const Shape shackle =
-        small ? Shackle(32, 24, 5.5, 3.6, lockTop + 1) : Shackle(32, 25, 4.4, 2.4, lockTop + 1);
+        small ? Shackle(32, 24, 5.5, 3.6, lockTop + 1) : Shackle(32, 25, 4.4, 3.0, lockTop + 1);
     FillWithRim(canvas, shackle, s.shackleRim, s.shackle, small ? 0.75 : 1.0);
     FillWithRim(canvas, lock, s.lockRim, s.lock);
     if (!small) {

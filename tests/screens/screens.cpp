@@ -75,7 +75,8 @@ bool SavePng(const wchar_t* path, const BYTE* bgr, UINT width, UINT height, UINT
     return true;
 }
 
-// The window as it paints itself, frame and caption included.
+// The window as the display shows it, frame and caption included, saved as
+// OUT_FOLDER\name-TAG.png.
 bool SaveWindow(HWND window, const wchar_t* name) {
     wchar_t path[MAX_PATH];
     if (!FormatTo(path, MAX_PATH, L"%ls\\%ls-%ls.png", OutFolder, name, Tag)) {
@@ -285,7 +286,7 @@ void ReleaseWorker(HeldWorker& held) {
 
 // --- The sessions ---------------------------------------------------------------
 
-bool Started_(const wchar_t* setup, Started& process) {
+bool StartSetup(const wchar_t* setup, Started& process) {
     return StartProgram(setup, L"", &process) || Fail(L"could not start setup");
 }
 
@@ -336,7 +337,7 @@ bool TakeFailedPage(const wchar_t* setup) {
     HandleCloser(CreateFileW(blocker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     Started process;
     HWND wizard = nullptr;
-    if (!Started_(setup, process) || !WalkToInstalling(process, wizard, false) ||
+    if (!StartSetup(setup, process) || !WalkToInstalling(process, wizard, false) ||
         !WaitForEnabledClose(wizard) || !SaveWindow(wizard, L"setup-6-failed")) {
         return false;
     }
@@ -349,7 +350,7 @@ bool TakeFailedPage(const wchar_t* setup) {
 bool TakeInstallPages(const wchar_t* setup) {
     Started process;
     HWND wizard = nullptr;
-    if (!Started_(setup, process) || !WalkToInstalling(process, wizard, true)) {
+    if (!StartSetup(setup, process) || !WalkToInstalling(process, wizard, true)) {
         return false;
     }
     const HWND question = FindMessageBox(process.processId, kPatienceMs);
@@ -369,7 +370,7 @@ bool TakeInstallPages(const wchar_t* setup) {
 // uninstaller's wait box, held open by stopping its worker for the picture.
 bool TakeRemovalBoxes(const wchar_t* setup) {
     Started process;
-    if (!Started_(setup, process)) {
+    if (!StartSetup(setup, process)) {
         return false;
     }
     const HWND question = FindMessageBox(0, kPatienceMs);
@@ -382,8 +383,11 @@ bool TakeRemovalBoxes(const wchar_t* setup) {
         return false;
     }
     HWND wait = nullptr;
+    // Should the worker have ended the box after all, the restart question (with
+    // its OK button) would come instead.
     const bool saved =
         WaitUntil([&] { return (wait = FindDialogOf(held.pid)) != nullptr; }, L"the wait box") &&
+        (GetDlgItem(wait, IDOK) == nullptr || Fail(L"the wait box ended before its picture")) &&
         SaveWindow(wait, L"uninst-wait");
     ReleaseWorker(held);
     if (!saved) {
