@@ -278,7 +278,7 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     EXPECT_EQ(ServiceKeyDword(L"ErrorControl"), 1u);
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
               MultiSz(ListOf({u"quilldrv", u"PartMgr"})).bytes);
-    const std::string driver = ReadFileBytes(QG_DIST_X64_DRIVER);
+    const std::string driver = ReadFileBytes(QG_X64_DRIVER);
     ASSERT_EQ(driver.substr(0, 2), "MZ");
     EXPECT_EQ(ReadFileBytes(SystemDriverFile()), driver);
     EXPECT_EQ(Sorted(FolderEntries(InstalledFolder())),
