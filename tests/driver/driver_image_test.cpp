@@ -45,14 +45,9 @@ TEST(DriverImage, ChecksumMatchesWhatTheLoaderComputes) {
 TEST(DriverImage, VersionBlockNamesTheDriver) {
     for (const DriverFile& file : DriverFiles()) {
         SCOPED_TRACE(file.arch);
-        DWORD ignored = 0;
-        const DWORD size = GetFileVersionInfoSizeW(file.path.c_str(), &ignored);
-        ASSERT_NE(size, 0u);
-        std::vector<BYTE> block(size);
-        ASSERT_TRUE(GetFileVersionInfoW(file.path.c_str(), 0, size, block.data()));
-        VS_FIXEDFILEINFO* fixed = nullptr;
-        UINT length = 0;
-        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        const std::vector<char> block = VersionBlock(file.path.c_str());
+        const VS_FIXEDFILEINFO* fixed = FixedVersion(block);
+        ASSERT_NE(fixed, nullptr);
         EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
         EXPECT_EQ(fixed->dwFileVersionLS, 0u);
         EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);

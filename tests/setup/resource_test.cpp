@@ -372,13 +372,9 @@ TEST_F(SetupResources, HeaderPictureIs48By48With24Bits) {
 
 TEST_F(SetupResources, VersionBlockReads2000) {
     EXPECT_EQ(Languages(kRtVersion, MAKEINTRESOURCEW(1)), std::set<LANGID>{kEnglish});
-    const DWORD size = GetFileVersionInfoSizeW(QG_SETUP_EXE, nullptr);
-    ASSERT_GT(size, 0u);
-    std::vector<char> block(size);
-    ASSERT_TRUE(GetFileVersionInfoW(QG_SETUP_EXE, 0, size, block.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::vector<char> block = VersionBlock(QG_SETUP_EXE);
+    const VS_FIXEDFILEINFO* fixed = FixedVersion(block);
+    ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
     EXPECT_EQ(fixed->dwFileVersionLS, 0u);
     EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
@@ -399,6 +395,7 @@ TEST_F(SetupResources, VersionBlockReads2000) {
         EXPECT_NE(VersionString(block.data(), owner), L"");
     }
     WORD* translation = nullptr;
+    UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
                                reinterpret_cast<void**>(&translation), &length));
     ASSERT_EQ(length, 4u);

@@ -111,6 +111,27 @@ inline std::wstring TempFolder() {
     return std::wstring(path, length > 0 && path[length - 1] == L'\\' ? length - 1 : length);
 }
 
+// A file's version block, empty when it has none; and its fixed part (null when
+// the block has none).
+inline std::vector<char> VersionBlock(const wchar_t* path) {
+    DWORD ignored = 0;
+    std::vector<char> block(GetFileVersionInfoSizeW(path, &ignored));
+    if (block.empty() || !GetFileVersionInfoW(path, 0, block.size(), block.data())) {
+        block.clear();
+    }
+    return block;
+}
+
+inline const VS_FIXEDFILEINFO* FixedVersion(const std::vector<char>& block) {
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (block.empty() ||
+        !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) {
+        return nullptr;
+    }
+    return fixed;
+}
+
 // A text of a version block's U.S. English Unicode table; "<missing>" when absent.
 inline std::wstring VersionString(const void* block, const wchar_t* name) {
     wchar_t* value = nullptr;
