@@ -2,18 +2,15 @@
 // driver service and filter registration, and the install worker thread.
 #pragma once
 
+#include "names.h"
+
 #include <windows.h>
 
 // --- Names the install writes into the system -------------------------------
 
-constexpr const wchar_t* DRIVER_NAME = L"quilldrv";
 constexpr const wchar_t* DRIVER_DISPLAY_NAME = L"Quillon Driver";
 constexpr const wchar_t* DRIVER_GROUP = L"PnP Filter";
 constexpr const wchar_t* SERVICES_KEY = L"SYSTEM\\CurrentControlSet\\Services\\";
-// The Disk Drive setup class and its filter list.
-constexpr const wchar_t* DISK_CLASS_KEY =
-    L"System\\CurrentControlSet\\Control\\Class\\{4d36e967-e325-11ce-bfc1-08002be10318}";
-constexpr const wchar_t* UPPER_FILTERS = L"UpperFilters";
 
 // Installed folder: Program Files\VARNO\QuillGuardVer.2.0.0
 constexpr const wchar_t* VENDOR_FOLDER = L"VARNO";

@@ -5,6 +5,7 @@
 
 #include "closer.h"
 #include "format.h"
+#include "names.h"
 #include "registry.h"
 
 #include <cwchar>
@@ -13,10 +14,6 @@ namespace {
 
 constexpr size_t kPathCapacity = MAX_PATH;
 
-constexpr const wchar_t* kDriverName = L"quilldrv";
-constexpr const wchar_t* kDiskClassKey =
-    L"System\\CurrentControlSet\\Control\\Class\\{4d36e967-e325-11ce-bfc1-08002be10318}";
-constexpr const wchar_t* kUpperFilters = L"UpperFilters";
 constexpr const wchar_t* kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // The installed folder is always below a drive's root. A root ("C:", or an empty
@@ -60,10 +57,10 @@ bool DeleteUninstallEntry() {
 }
 
 bool RunRemovalSteps() {
-    if (!RemoveFromMultiSzValue(HKEY_LOCAL_MACHINE, kDiskClassKey, kUpperFilters, kDriverName)) {
+    if (!RemoveFromMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME)) {
         return false;
     }
-    if (RemoveDriverService(kDriverName) != REMOVAL_RESULT_OK) {
+    if (RemoveDriverService(DRIVER_NAME) != REMOVAL_RESULT_OK) {
         return false;
     }
     if (IsBelowRoot(LauncherFolder)) {

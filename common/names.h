@@ -1,0 +1,9 @@
+// Names that setup writes into the system and the uninstaller takes out again.
+#pragma once
+
+// The driver's service name, its file stem and its entry in the class filter list.
+constexpr const wchar_t* DRIVER_NAME = L"quilldrv";
+// The Disk Drive setup class and its filter list.
+constexpr const wchar_t* DISK_CLASS_KEY =
+    L"System\\CurrentControlSet\\Control\\Class\\{4d36e967-e325-11ce-bfc1-08002be10318}";
+constexpr const wchar_t* UPPER_FILTERS = L"UpperFilters";
