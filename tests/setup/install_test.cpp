@@ -27,12 +27,7 @@ LRESULT CALLBACK WizardStandInProc(HWND window, UINT message, WPARAM wParam, LPA
 class InstallWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = WizardStandInProc;
-        windowClass.lpszClassName = L"QuillGuardWizardStandIn";
-        RegisterClassW(&windowClass);
-        WizardWindow = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr,
-                                       nullptr, nullptr, nullptr);
+        WizardWindow = CreateWizardStandIn(WizardStandInProc);
         ASSERT_NE(WizardWindow, nullptr);
         ResultMessage = 0;
         ResultTick = 0;

@@ -83,6 +83,17 @@ inline DWORD ServiceKeyDword(const wchar_t* name) {
 }
 
 // A registry value as raw type and bytes, or absent.
+// A hidden window standing in for the wizard: the install worker sends it its
+// result message. One procedure per test program (the class is registered once).
+inline HWND CreateWizardStandIn(WNDPROC procedure) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.lpszClassName = L"QuillGuardWizardStandIn";
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr,
+                           nullptr, nullptr);
+}
+
 struct SavedValue {
     bool exists = false;
     DWORD type = 0;

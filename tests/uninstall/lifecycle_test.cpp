@@ -10,21 +10,13 @@
 
 namespace {
 
-LRESULT CALLBACK WizardStandInProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 TEST(Lifecycle, InstallThenUninstallLeavesTheMachineAsItWas) {
     MachineState machine;
     WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr"})));
     const SavedValue before = ReadValue(DISK_CLASS_KEY, UPPER_FILTERS);
 
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = WizardStandInProc;
-    windowClass.lpszClassName = L"QuillGuardLifecycleWizard";
-    RegisterClassW(&windowClass);
-    WizardWindow = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr,
-                                   nullptr, nullptr, nullptr);
+    WizardWindow = CreateWizardStandIn(DefWindowProcW);
+    ASSERT_NE(WizardWindow, nullptr);
     ASSERT_TRUE(ExtractSetupFiles());
     EXPECT_EQ(InstallWorker(nullptr), 1u);
     RemoveSetupFiles();
