@@ -36,8 +36,8 @@ void StartLauncher(const wchar_t* base, const wchar_t* folderName) {
     const wchar_t* suffix = folderName + keyLength;
     const wchar_t* name = LoadProductName();
     wchar_t arguments[LINE_TEXT_CAPACITY];
-    if (!FormatLine(arguments, L"\"VARNO_%ls%ls\" \"%ls %ls\" \"%ls%ls\"", PRODUCT_KEY, suffix,
-                    name, suffix, PRODUCT_KEY, suffix)) {
+    if (!FormatLine(arguments, L"\"%ls_%ls%ls\" \"%ls %ls\" \"%ls%ls\"", VENDOR_FOLDER, PRODUCT_KEY,
+                    suffix, name, suffix, PRODUCT_KEY, suffix)) {
         return;
     }
     ShellExecuteW(nullptr, L"open", launcher, arguments, nullptr, SW_SHOW);
@@ -46,9 +46,11 @@ void StartLauncher(const wchar_t* base, const wchar_t* folderName) {
 } // namespace
 
 void RunInstalledUninstallers() {
+    wchar_t programFiles[PATH_TEXT_CAPACITY];
     wchar_t base[PATH_TEXT_CAPACITY];
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, base)) ||
-        !AppendTo(base, PATH_TEXT_CAPACITY, L"\\VARNO\\")) {
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT,
+                                programFiles)) ||
+        !FormatPath(base, L"%ls\\%ls\\", programFiles, VENDOR_FOLDER)) {
         return;
     }
     wchar_t pattern[PATH_TEXT_CAPACITY];

@@ -82,7 +82,7 @@ DWORD CALLBACK ReadLicenceChunk(DWORD_PTR file, LPBYTE buffer, LONG wanted, LONG
 // edit control formatted text. A missing file leaves the control empty.
 void LoadLicence(HWND dialog) {
     wchar_t path[PATH_TEXT_CAPACITY];
-    if (!FormatPath(path, L"%ls\\%ls", ExtractFolder, L"license.rtf")) {
+    if (!FormatPath(path, L"%ls\\%ls", ExtractFolder, LICENCE_FILE)) {
         return;
     }
     const HWND licence = GetDlgItem(dialog, IDC_LICENSE);
