@@ -63,8 +63,6 @@ int RunRemoval() {
             NoWaitBox.store(true);
         }
         WaitForSingleObject(worker.Get(), INFINITE);
-        DWORD result = 0;
-        GetExitCodeThread(worker.Get(), &result);
     } else {
         // No second thread: remove on this one, without the box.
         NoWaitBox.store(true);
