@@ -34,7 +34,7 @@ set(QG_PE_CHECKSUM ${CMAKE_BINARY_DIR}/host-tools/pe_checksum)
 
 # qg_kernel_driver(name SOURCES ... [LIBS ...]): name.sys, linked as an image of its
 # own (not a DLL: no export directory, relocatable), against ntoskrnl only, with
-# its PE checksum set after the link.
+# its PE checksum set after the link, then signed.
 function(qg_kernel_driver name)
     cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${K_SOURCES})
@@ -54,4 +54,5 @@ function(qg_kernel_driver name)
     add_custom_command(TARGET ${name} POST_BUILD
         COMMAND ${QG_PE_CHECKSUM} $<TARGET_FILE:${name}>
         VERBATIM)
+    qg_sign(${name})
 endfunction()
