@@ -12,6 +12,7 @@ function(qg_windows_tree name toolchain)
         CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${toolchain}
                    -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
                    -DQG_DIST_DIR=${QG_DIST_DIR}
+                   ${QG_SIGNING_ARGS}
                    ${T_ARGS}
         DEPENDS ${T_DEPENDS}
         INSTALL_COMMAND ""
@@ -28,3 +29,11 @@ endfunction()
 qg_windows_tree(windows-x86 toolchain-mingw-i686.cmake)
 qg_windows_tree(windows-x64 toolchain-mingw-x86_64.cmake DEPENDS windows-x86
                 ARGS -DQG_X86_DRIVER=${CMAKE_BINARY_DIR}/windows-x86/driver/quilldrv.sys)
+
+# Every image in dist/, once both trees have built, is signed and checksummed.
+find_program(QG_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+add_test(NAME ${QG_TEST_PREFIX}DistImagesAreSignedWithValidChecksums
+         COMMAND ${CMAKE_SOURCE_DIR}/cmake/check-signed-images ${QG_OSSLSIGNCODE}
+                 ${CMAKE_BINARY_DIR}/windows-x64/host-tools/pe_checksum ${QG_MINGW_OBJDUMP}
+                 "${QG_SIGNING_ROOT}" ${QG_DIST_DIR})
+set_tests_properties(${QG_TEST_PREFIX}DistImagesAreSignedWithValidChecksums PROPERTIES TIMEOUT 120)

@@ -1,8 +1,10 @@
 // Writes the PE image checksum into a linked image. GNU ld leaves it zero, and
-// Windows refuses to load a driver whose checksum does not match.
-//   pe_checksum FILE
+// Windows refuses to load a driver whose checksum does not match. --check only
+// compares: the signing tool rewrites the checksum, and the tests hold it to that.
+//   pe_checksum [--check] FILE
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -39,34 +41,45 @@ uint32_t ImageChecksum(const std::vector<uint8_t>& image, size_t checksumAt) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: pe_checksum FILE\n");
+    const bool check = argc == 3 && std::strcmp(argv[1], "--check") == 0;
+    if (argc != 2 && !check) {
+        std::fprintf(stderr, "usage: pe_checksum [--check] FILE\n");
         return 2;
     }
+    const char* path = argv[argc - 1];
     std::vector<uint8_t> image;
     {
-        std::ifstream in(argv[1], std::ios::binary);
+        std::ifstream in(path, std::ios::binary);
         image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     if (image.size() < kPeOffsetField + 4) {
-        std::fprintf(stderr, "pe_checksum: %s: not a PE image\n", argv[1]);
+        std::fprintf(stderr, "pe_checksum: %s: not a PE image\n", path);
         return 1;
     }
     const size_t nt = ReadU32(image, kPeOffsetField);
     const size_t at = nt + kOptionalHeaderInNtHeaders + kChecksumInOptionalHeader;
     if (at + 4 > image.size() || ReadU32(image, nt) != 0x00004550) {
-        std::fprintf(stderr, "pe_checksum: %s: not a PE image\n", argv[1]);
+        std::fprintf(stderr, "pe_checksum: %s: not a PE image\n", path);
         return 1;
     }
     const uint32_t checksum = ImageChecksum(image, at);
+    if (check) {
+        const uint32_t stored = ReadU32(image, at);
+        if (stored != checksum) {
+            std::fprintf(stderr, "pe_checksum: %s: checksum %08X, should be %08X\n", path, stored,
+                         checksum);
+            return 1;
+        }
+        return 0;
+    }
     for (int i = 0; i < 4; ++i) {
         image[at + i] = static_cast<uint8_t>(checksum >> (8 * i));
     }
-    std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(image.data()),
               static_cast<std::streamsize>(image.size()));
     if (!out) {
-        std::fprintf(stderr, "pe_checksum: %s: cannot write\n", argv[1]);
+        std::fprintf(stderr, "pe_checksum: %s: cannot write\n", path);
         return 1;
     }
     return 0;
