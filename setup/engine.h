@@ -66,6 +66,12 @@ unsigned InstallDriverService(const wchar_t* sourceFolder, const wchar_t* driver
 // Opens the service, or creates it when it does not exist; an existing service is
 // left as it is.
 bool CreateDriverService(const wchar_t* serviceName, const wchar_t* binaryPath, DWORD startType);
+// Starts the driver service once and stops it again: Windows loads the image under
+// its own signature policy and runs DriverEntry, touching no disk while the filter
+// is not registered. True when it started (or was running already).
+bool TrialLoadDriver(const wchar_t* serviceName);
+// Writes the service's Start value.
+bool SetDriverStart(const wchar_t* driverName, DWORD startType);
 
 // --- Install worker ----------------------------------------------------------
 
@@ -73,6 +79,6 @@ bool CreateDriverService(const wchar_t* serviceName, const wchar_t* binaryPath, 
 // wizard is sent WM_INSTALL_FAILED (posted) and the result is false.
 bool StartInstall();
 // Creates the installed folder, copies the driver and the launcher into it,
-// installs and registers the driver, waits one second and sends WizardWindow the
-// result message. Exit code 1 after success, 0 after failure.
+// installs the driver, loads it once on trial, registers it as a filter, waits one
+// second and sends WizardWindow the result message. Exit code 1 after success, 0 after failure.
 DWORD WINAPI InstallWorker(void* unused);

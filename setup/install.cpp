@@ -45,10 +45,21 @@ bool RunInstallSteps() {
     }
     const wchar_t* const vendor[] = {L"\\", VENDOR_FOLDER};
     const wchar_t* const product[] = {L"\\", PRODUCT_KEY, VERSION_SUFFIX};
-    return AppendAndCreateFolder(folder, vendor, 2) && AppendAndCreateFolder(folder, product, 3) &&
-           CopyIntoFolder(folder, DRIVER_FILE) && CopyIntoFolder(folder, LAUNCHER_FILE) &&
-           InstallDriverService(folder, DRIVER_NAME) == INSTALL_RESULT_OK &&
-           AddToMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME);
+    if (!AppendAndCreateFolder(folder, vendor, 2) || !AppendAndCreateFolder(folder, product, 3) ||
+        !CopyIntoFolder(folder, DRIVER_FILE) || !CopyIntoFolder(folder, LAUNCHER_FILE) ||
+        InstallDriverService(folder, DRIVER_NAME) != INSTALL_RESULT_OK) {
+        return false;
+    }
+    // A class filter that cannot load keeps every disk from starting, the boot disk
+    // included: register it only once Windows has loaded it here. After a refusal
+    // the boot-start entry is taken back to demand start, the one step of the
+    // install that undoes something, so that the next start does not meet an image
+    // it refuses.
+    if (!TrialLoadDriver(DRIVER_NAME)) {
+        SetDriverStart(DRIVER_NAME, SERVICE_DEMAND_START);
+        return false;
+    }
+    return AddToMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME);
 }
 
 } // namespace

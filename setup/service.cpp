@@ -10,6 +10,14 @@ bool SetDword(HKEY key, const wchar_t* name, DWORD value) {
                           sizeof value) == ERROR_SUCCESS;
 }
 
+bool OpenServiceKey(const wchar_t* driverName, KeyCloser* key) {
+    wchar_t keyPath[MAX_PATH];
+    return FormatTo(keyPath, MAX_PATH, L"%ls%ls", SERVICES_KEY, driverName) &&
+           RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, const_cast<wchar_t*>(L""),
+                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key->Put(),
+                           nullptr) == ERROR_SUCCESS;
+}
+
 } // namespace
 
 unsigned InstallDriverService(const wchar_t* sourceFolder, const wchar_t* driverName) {
@@ -30,12 +38,8 @@ unsigned InstallDriverService(const wchar_t* sourceFolder, const wchar_t* driver
         return INSTALL_RESULT_NO_SERVICE;
     }
 
-    wchar_t keyPath[MAX_PATH];
     KeyCloser key;
-    if (!FormatTo(keyPath, MAX_PATH, L"%ls%ls", SERVICES_KEY, driverName) ||
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, const_cast<wchar_t*>(L""),
-                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.Put(),
-                        nullptr) != ERROR_SUCCESS) {
+    if (!OpenServiceKey(driverName, &key)) {
         return INSTALL_RESULT_NO_SERVICE_KEY;
     }
     if (!SetDword(key.Get(), L"ErrorControl", SERVICE_ERROR_NORMAL)) {
@@ -65,4 +69,30 @@ bool CreateDriverService(const wchar_t* serviceName, const wchar_t* binaryPath, 
                                  SERVICE_ERROR_NORMAL, binaryPath, DRIVER_GROUP, &tag, nullptr,
                                  nullptr, nullptr));
     return static_cast<bool>(service);
+}
+
+bool TrialLoadDriver(const wchar_t* serviceName) {
+    ServiceCloser manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceCloser service;
+    if (manager) {
+        service.Reset(OpenServiceW(manager.Get(), serviceName, SERVICE_START | SERVICE_STOP));
+    }
+    // A load that could not even be asked for is no evidence that Windows loads it.
+    if (!service) {
+        return false;
+    }
+    if (!StartServiceW(service.Get(), 0, nullptr) &&
+        GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        return false;
+    }
+    // Nothing stays started on the running system; a driver that will not stop is
+    // still one that loads, and the restart settles it.
+    SERVICE_STATUS status;
+    ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
+    return true;
+}
+
+bool SetDriverStart(const wchar_t* driverName, DWORD startType) {
+    KeyCloser key;
+    return OpenServiceKey(driverName, &key) && SetDword(key.Get(), L"Start", startType);
 }

@@ -87,6 +87,8 @@ TEST_F(InstallWorkerTest, AFirstInstallCreatesBothFoldersAndRegistersTheDriver) 
     EXPECT_TRUE(HasNormalAttributes(InstalledFolder() + L"\\Uninst.exe"));
 
     EXPECT_TRUE(DriverServiceExists());
+    EXPECT_EQ(DriverServiceState(), static_cast<DWORD>(SERVICE_STOPPED))
+        << "the trial load left the driver running";
     EXPECT_EQ(ServiceKeyDword(L"Start"), 0u);
     EXPECT_EQ(ReadFileBytes(SystemDriverFile()), X64DriverBytes());
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,

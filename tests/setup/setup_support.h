@@ -46,6 +46,9 @@ inline bool DeleteDriverService() {
     }
     SC_HANDLE service = OpenServiceW(manager, DRIVER_NAME, SERVICE_ALL_ACCESS);
     if (service != nullptr) {
+        // A loaded driver's service would only be marked for deletion.
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
         DeleteService(service);
         CloseServiceHandle(service);
     }
@@ -73,6 +76,19 @@ inline bool DriverServiceExists() {
     }
     CloseServiceHandle(manager);
     return exists;
+}
+
+// The service's current state (SERVICE_STOPPED, SERVICE_RUNNING, ...); 0 without one.
+inline DWORD DriverServiceState() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, DRIVER_NAME, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    if (service != nullptr) {
+        QueryServiceStatus(service, &status);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return status.dwCurrentState;
 }
 
 inline DWORD ServiceKeyDword(const wchar_t* name) {

@@ -27,8 +27,8 @@ protected:
     void TearDown() override { Kill(setup_); }
 
     // Starts setup and waits for its wizard on page 1.
-    void StartSetup() {
-        ASSERT_TRUE(StartProgram(QG_SETUP_EXE, L"", &setup_));
+    void StartSetup(const wchar_t* program = QG_SETUP_EXE) {
+        ASSERT_TRUE(StartProgram(program, L"", &setup_));
         wizard_ = FindWizard(setup_.processId, 30000);
         ASSERT_NE(wizard_, nullptr) << "no wizard within 30 s";
     }
@@ -53,6 +53,21 @@ protected:
             EXPECT_EQ(IsShown(wizard_, id), shown) << "control " << id;
         }
         EXPECT_EQ(IsShown(wizard_, kMessage), !shown);
+    }
+
+    // Installs from the confirm page, expecting the failed page; ends setup there.
+    void InstallToTheFailedPage() {
+        ASSERT_TRUE(GoToConfirmPage(wizard_));
+        Click(wizard_, kNext);
+        ASSERT_TRUE(WaitForTitle(wizard_, S(117), 30000)) << "no failed page within 30 s";
+        EXPECT_EQ(ControlText(wizard_, kMessage), Formatted(S(118)));
+        EXPECT_EQ(ControlText(wizard_, kNext), S(105));
+        EXPECT_TRUE(IsEnabled(wizard_, kNext));
+        EXPECT_FALSE(IsEnabled(wizard_, kBack));
+        EXPECT_FALSE(IsEnabled(wizard_, kCancel));
+        EXPECT_EQ(FindMessageBox(setup_.processId, 1000), nullptr) << "a box after a failure";
+        Click(wizard_, kNext);
+        ExpectEndedCleanly();
     }
 
     const LanguageTexts& texts_ = CurrentTexts();
@@ -291,20 +306,41 @@ TEST_F(Wizard, AFailedInstallShowsTheFailedPageWithoutRestartQuestion) {
     // A file where the vendor folder belongs: the product folder cannot be made.
     ASSERT_TRUE(WriteFileBytes(VendorFolder(), "not a folder"));
     StartSetup();
-    ASSERT_TRUE(GoToConfirmPage(wizard_));
-    Click(wizard_, kNext);
-    ASSERT_TRUE(WaitForTitle(wizard_, S(117), 30000)) << "no failed page within 30 s";
-    EXPECT_EQ(ControlText(wizard_, kMessage), Formatted(S(118)));
-    EXPECT_EQ(ControlText(wizard_, kNext), S(105));
-    EXPECT_TRUE(IsEnabled(wizard_, kNext));
-    EXPECT_FALSE(IsEnabled(wizard_, kBack));
-    EXPECT_FALSE(IsEnabled(wizard_, kCancel));
-    EXPECT_EQ(FindMessageBox(setup_.processId, 1000), nullptr) << "a box after a failure";
-    Click(wizard_, kNext);
-    ExpectEndedCleanly();
+    InstallToTheFailedPage();
     EXPECT_FALSE(DriverServiceExists());
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
               MultiSz(ListOf({u"QUILLDRV", u"PartMgr"})).bytes);
+}
+
+// A copy of setup in its own folder that carries only the first half of the x64
+// driver: an image that no loader accepts, as Windows refuses a badly signed one.
+std::wstring SetupWithAnUnloadableDriver(const std::wstring& folder) {
+    const std::wstring copy = folder + L"\\QuillGuardSetup.exe";
+    std::string half = ReadFileBytes(QG_X64_DRIVER);
+    half.resize(half.size() / 2);
+    HANDLE update = nullptr;
+    const bool ok = CopyFileW(QG_SETUP_EXE, copy.c_str(), FALSE) &&
+                    (update = BeginUpdateResourceW(copy.c_str(), FALSE)) != nullptr &&
+                    UpdateResourceW(update, L"MODULE", L"QUILLDRV_X64_SYS",
+                                    MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), half.data(),
+                                    static_cast<DWORD>(half.size()));
+    return update != nullptr && EndUpdateResourceW(update, !ok) && ok ? copy : L"";
+}
+
+TEST_F(Wizard, ADriverThatWillNotLoadFailsTheInstallAndIsNeverRegistered) {
+    const std::wstring folder = ProgramFiles() + L"\\qg-unloadable-driver";
+    DeleteTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = SetupWithAnUnloadableDriver(folder);
+    ASSERT_FALSE(program.empty()) << "cannot make the setup copy";
+    StartSetup(program.c_str());
+    InstallToTheFailedPage();
+    EXPECT_EQ(ServiceKeyDword(L"Start"), static_cast<DWORD>(SERVICE_DEMAND_START))
+        << "a boot-start entry is left for an image that does not load";
+    EXPECT_NE(DriverServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
+              MultiSz(ListOf({u"QUILLDRV", u"PartMgr"})).bytes);
+    DeleteTree(folder);
 }
 
 } // namespace
