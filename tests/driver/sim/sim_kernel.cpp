@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -76,6 +77,14 @@ uint32_t g_references;
 uint32_t g_allocations;
 uint32_t g_lastKeyAccess;
 uint32_t g_startNextPower;
+
+// The token of the thread a request is sent in.
+thread_local SimToken t_token = SIM_TOKEN_SYSTEM;
+// What a captured subject context points to: one object per kind of token.
+struct Token {
+    SimToken Kind;
+};
+Token g_tokens[] = {{SIM_TOKEN_SYSTEM}, {SIM_TOKEN_ADMINISTRATOR}, {SIM_TOKEN_STANDARD_USER}};
 NTSTATUS g_failNextCreate;
 bool g_failNextAttach;
 bool g_wdmAvailable = true;
@@ -320,9 +329,28 @@ NTSTATUS NTAPI BareFilterDispatch(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 // A driver above the filter that passes everything on.
+// A device above the filter. Device controls it does not know go on as kernel
+// requests of its own, built and sent in the sender's thread, as a volume stack may
+// pass them on; the rest passes unchanged.
 NTSTATUS NTAPI UpperDispatch(PDEVICE_OBJECT device, PIRP irp) {
-    IoSkipCurrentIrpStackLocation(irp);
-    return IofCallDriver(DeviceOf(device)->ObjectExtension.DeviceObject, irp);
+    PDEVICE_OBJECT lower = DeviceOf(device)->ObjectExtension.DeviceObject;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL) {
+        IoSkipCurrentIrpStackLocation(irp);
+        return IofCallDriver(lower, irp);
+    }
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK io = {};
+    void* buffer = irp->AssociatedIrp.SystemBuffer;
+    PIRP own = IoBuildDeviceIoControlRequest(
+        stack->Parameters.DeviceIoControl.IoControlCode, lower, buffer,
+        stack->Parameters.DeviceIoControl.InputBufferLength, buffer,
+        stack->Parameters.DeviceIoControl.OutputBufferLength, FALSE, &done, &io);
+    if (IofCallDriver(lower, own) == STATUS_PENDING) {
+        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    }
+    return Finish(irp, io.Status, io.Information);
 }
 
 // The memory of a deleted device is gone once nobody references it. Poisoned,
@@ -772,12 +800,46 @@ VOID NTAPI IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK lock, PVOID tag, ULONG s
     KeWaitForSingleObject(&lock->Common.RemoveEvent, Executive, KernelMode, FALSE, nullptr);
 }
 
+// The token of the calling thread. A captured context references it until released,
+// as Windows references the tokens of a subject context.
+VOID NTAPI SeCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    subject->ClientToken = nullptr; // no thread here impersonates
+    subject->ImpersonationLevel = SecurityAnonymous;
+    subject->PrimaryToken = &g_tokens[t_token];
+    subject->ProcessAuditId = nullptr;
+    std::lock_guard<std::mutex> guard(g_lock);
+    ++g_references;
+}
+
+VOID NTAPI SeReleaseSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    if (subject->PrimaryToken == nullptr) {
+        Violation("a subject context released twice or never captured");
+        return;
+    }
+    subject->PrimaryToken = nullptr;
+    std::lock_guard<std::mutex> guard(g_lock);
+    --g_references;
+}
+
+BOOLEAN NTAPI SeTokenIsAdmin(PACCESS_TOKEN token) {
+    const Token* t = static_cast<const Token*>(token);
+    if (t < std::begin(g_tokens) || t >= std::end(g_tokens)) {
+        Violation("SeTokenIsAdmin on something that is no token");
+        return FALSE;
+    }
+    return t->Kind != SIM_TOKEN_STANDARD_USER;
+}
+
 } // extern "C"
 
 // ---------------------------------------------------------------------------
 // The test's side
 // ---------------------------------------------------------------------------
 extern "C" {
+
+void SimRunAs(SimToken token) {
+    t_token = token;
+}
 
 void SimDrain(void) {
     JoinCompleters();
@@ -798,6 +860,7 @@ int32_t SimLoadDriver(void) {
     g_violations = 0;
     g_lastViolation.clear();
     g_openKeys = g_references = g_allocations = g_lastKeyAccess = g_startNextPower = 0;
+    t_token = SIM_TOKEN_SYSTEM;
     g_failNextCreate = STATUS_SUCCESS;
     g_failNextAttach = false;
     g_wdmAvailable = true;
@@ -904,11 +967,11 @@ SimRequestResult SimPower(int disk) {
 
 SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t inputLength,
                             void* output, uint32_t outputLength, uint8_t kernelMode,
-                            uint8_t writeAccess) {
+                            uint8_t flags) {
     PIRP irp = NewRequest(disk, IRP_MJ_DEVICE_CONTROL, 0);
     irp->RequestorMode = kernelMode ? KernelMode : UserMode;
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
-    stack->Flags = writeAccess ? SL_WRITE_ACCESS_GRANTED : 0;
+    stack->Flags = (flags & SIM_CONTROL_WRITE_ACCESS) ? SL_WRITE_ACCESS_GRANTED : 0;
     stack->Parameters.DeviceIoControl.IoControlCode = code;
     stack->Parameters.DeviceIoControl.InputBufferLength = inputLength;
     stack->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
@@ -918,7 +981,8 @@ SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t
     if (inputLength != 0) {
         std::memcpy(buffer.data(), input, inputLength);
     }
-    irp->AssociatedIrp.SystemBuffer = buffer.empty() ? nullptr : buffer.data();
+    const bool noBuffer = buffer.empty() || (flags & SIM_CONTROL_NO_BUFFER);
+    irp->AssociatedIrp.SystemBuffer = noBuffer ? nullptr : buffer.data();
     irp->IoStatus.Information = 0;
     const std::vector<uint8_t> sent = buffer;
     SimRequestResult result = Send(disk, irp);
