@@ -1,6 +1,7 @@
 // quilldrv's own glue on a simulated disk stack with the I/O manager's semantics:
 // what Wine's kernel does not model faithfully (remove-lock waits, pending
-// returns, removal racing writes, cancel sequences, the paging-path flag).
+// returns, removal racing writes, cancel sequences, the paging-path flag, the
+// sender's token) and the rules Driver Verifier enforces, which Wine does not.
 #include "policy.h"
 #include "sim/sim.h"
 

@@ -116,8 +116,10 @@ struct SimRequestResult SimJoin(int job);
 struct SimDiskCounters SimCounters(int disk);
 struct SimFilterInfo SimFilter(int disk);
 
-// Bookkeeping the tests check after each scenario.
-uint32_t SimViolations(void);       // touches of deleted devices, unmatched lock tags
+// Bookkeeping the tests check after each scenario. Violations are what Driver
+// Verifier would stop the machine for: touches of deleted devices, unmatched lock
+// tags, pending returns left unmarked, power requests passed on out of order.
+uint32_t SimViolations(void);
 const char* SimLastViolation(void); // what the last one was
 uint32_t SimOutstandingHolds(int disk);
 uint32_t SimOpenKeys(void);
