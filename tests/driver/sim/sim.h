@@ -66,10 +66,9 @@ void SimDrain(void);
 // status of the add-device routine.
 int SimPlugDisk(const struct SimDiskConfig* config, int32_t* addStatus);
 
-// The same disk under a minimal pass-through filter instead, or under none:
-// yardsticks for the cost of quilldrv's routines.
+// The same disk under a minimal pass-through filter instead: the yardstick for
+// the cost of quilldrv's routines.
 int SimPlugDiskWithBareFilter(const struct SimDiskConfig* config);
-int SimPlugDiskWithoutFilter(const struct SimDiskConfig* config);
 
 // The access token of the thread a request is sent in, as the kernel's
 // SeTokenIsAdmin sees it: system threads and administrators hold the

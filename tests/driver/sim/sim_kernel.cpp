@@ -1027,10 +1027,6 @@ int SimPlugDiskWithBareFilter(const SimDiskConfig* config) {
     return index;
 }
 
-int SimPlugDiskWithoutFilter(const SimDiskConfig* config) {
-    return NewDisk(config);
-}
-
 void SimFailNextCreateDevice(int32_t status) {
     g_failNextCreate = status;
 }
