@@ -32,7 +32,8 @@ NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
 
 // Whether the thread this request runs in acts for an administrator. A driver above
 // that passes a user's request on as a kernel request of its own does so in that
-// user's thread, so the token still tells who asked.
+// user's thread, so the token still tells who asked. Asked only for the codes that
+// change state; device controls come at PASSIVE_LEVEL, which these calls need.
 static bool SenderIsAdministrator() {
     SECURITY_SUBJECT_CONTEXT subject;
     SeCaptureSubjectContext(&subject);
