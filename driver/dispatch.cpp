@@ -30,6 +30,20 @@ NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
     return status;
 }
 
+// Whether the thread this request runs in acts for an administrator. A driver above
+// that passes a user's request on as a kernel request of its own does so in that
+// user's thread, so the token still tells who asked. Asked only for the codes that
+// change state; device controls come at PASSIVE_LEVEL, which these calls need.
+static bool SenderIsAdministrator() {
+    SECURITY_SUBJECT_CONTEXT subject;
+    SeCaptureSubjectContext(&subject);
+    const PACCESS_TOKEN token =
+        subject.ClientToken != nullptr ? subject.ClientToken : subject.PrimaryToken;
+    const bool administrator = SeTokenIsAdmin(token) != FALSE;
+    SeReleaseSubjectContext(&subject);
+    return administrator;
+}
+
 // Answers the write-ability query for a protected disk and the five control codes
 // itself, holding the remove lock until the request is completed; hands every
 // other request to DispatchPassThrough after giving back its own hold.
@@ -48,11 +62,14 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     request.IoControlCode = stack->Parameters.DeviceIoControl.IoControlCode;
     request.InputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     request.OutputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
-    if (request.InputLength == WP_WORD_BYTES && word != nullptr) {
+    request.NoBuffer = word == nullptr;
+    if (ReadsInputWord(request)) {
         request.InputWord = *word;
     }
-    request.SenderMayChangeState =
-        SenderMayChangeState(irp->RequestorMode == KernelMode, stack->Flags);
+    if (SenderMayAskToChangeState(request.IoControlCode, irp->RequestorMode == KernelMode,
+                                  stack->Flags)) {
+        request.SenderMayChangeState = SenderIsAdministrator();
+    }
 
     const DriveState drive = ext->Drive;
     const RequestDecision decision = DecideRequest(request, drive, mode);
@@ -68,7 +85,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     if (decision.GlobalMode != mode) {
         GlobalMode = decision.GlobalMode;
     }
-    if (decision.WritesReply && word != nullptr) {
+    if (decision.WritesReply) {
         *word = decision.Reply;
     }
     if (decision.SetsInformation) {

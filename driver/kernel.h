@@ -6,7 +6,7 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 
-#include <ntddk.h>
+#include <ntifs.h> // ntddk.h, and the token queries
 #include <ntdddisk.h>
 #include <ntddstor.h>
 

@@ -59,21 +59,17 @@ static void Reply(RequestDecision& d, uint32_t word) {
     d.Information = WP_WORD_BYTES;
 }
 
-static bool ChangesState(uint32_t code) {
-    return code == IOCTL_WP_DRIVE_UNPROTECT || code == IOCTL_WP_DRIVE_PROTECT ||
-           code == IOCTL_WP_SET_MODE;
-}
-
 static void DecideControlCode(const DiskRequest& request, const DriveState& drive,
                               RequestDecision& d) {
     const uint32_t code = request.IoControlCode;
-    if (ChangesState(code) && !request.SenderMayChangeState) {
+    if (ControlCodeChangesState(code) && !request.SenderMayChangeState) {
         Fail(d, STATUS_ACCESS_DENIED);
         return;
     }
+    // A kernel-built request may come without a buffer whatever its lengths say.
     if (code == IOCTL_WP_SET_MODE) {
         const uint32_t word = request.InputWord;
-        if (request.InputLength != WP_WORD_BYTES || (word != WP_MODE_ON && word != WP_MODE_OFF)) {
+        if (!ReadsInputWord(request) || (word != WP_MODE_ON && word != WP_MODE_OFF)) {
             Fail(d, STATUS_INVALID_PARAMETER);
             return;
         }
@@ -82,7 +78,7 @@ static void DecideControlCode(const DiskRequest& request, const DriveState& driv
         d.GlobalMode = word;
         return;
     }
-    if (request.OutputLength != WP_WORD_BYTES) {
+    if (request.OutputLength != WP_WORD_BYTES || request.NoBuffer) {
         Fail(d, STATUS_INVALID_PARAMETER);
         return;
     }
@@ -103,7 +99,7 @@ static void DecideControlCode(const DiskRequest& request, const DriveState& driv
 }
 
 static bool IsControlCode(uint32_t code) {
-    return code == IOCTL_WP_PROBE || code == IOCTL_WP_GET_MODE || ChangesState(code);
+    return code == IOCTL_WP_PROBE || code == IOCTL_WP_GET_MODE || ControlCodeChangesState(code);
 }
 
 RequestDecision DecideRequest(const DiskRequest& request, const DriveState& drive,

@@ -157,8 +157,9 @@ struct DiskRequest {
     uint32_t IoControlCode; // device control only
     uint32_t InputLength;
     uint32_t OutputLength;
-    uint32_t InputWord;        // first word of the system buffer; read only when InputLength is 4
-    bool SenderMayChangeState; // see SenderMayChangeState()
+    uint32_t InputWord;        // first word of the system buffer; see ReadsInputWord()
+    bool NoBuffer;             // a kernel-built request without a system buffer
+    bool SenderMayChangeState; // SenderMayAskToChangeState() and an administrator's token
 };
 
 struct RequestDecision {
@@ -172,10 +173,27 @@ struct RequestDecision {
     uint32_t GlobalMode; // the driver-wide mode after the request
 };
 
-// A user-mode sender may switch protection only through a handle that grants write
-// access (only administrators get one on a disk); kernel-mode senders always may.
-inline bool SenderMayChangeState(bool fromKernelMode, uint8_t stackFlags) {
-    return fromKernelMode || (stackFlags & SL_WRITE_ACCESS_GRANTED) != 0;
+// UNPROTECT, PROTECT and SET_MODE: the codes that change state.
+inline bool ControlCodeChangesState(uint32_t code) {
+    return code == IOCTL_WP_DRIVE_UNPROTECT || code == IOCTL_WP_DRIVE_PROTECT ||
+           code == IOCTL_WP_SET_MODE;
+}
+
+// The input word is read for SET_MODE alone, and only from a buffer that holds it.
+inline bool ReadsInputWord(const DiskRequest& request) {
+    return request.IoControlCode == IOCTL_WP_SET_MODE && request.InputLength == WP_WORD_BYTES &&
+           !request.NoBuffer;
+}
+
+// Protection may be switched only by a kernel-mode sender or through a handle that
+// grants write access, and only when the thread the request runs in is an
+// administrator's: the token is asked only of senders that pass the first test.
+// It counts for kernel-mode senders too, since a driver above may pass a standard
+// user's request on as a kernel request of its own, in that user's thread. System
+// threads hold the Administrators group.
+inline bool SenderMayAskToChangeState(uint32_t code, bool fromKernelMode, uint8_t stackFlags) {
+    return ControlCodeChangesState(code) &&
+           (fromKernelMode || (stackFlags & SL_WRITE_ACCESS_GRANTED) != 0);
 }
 
 RequestDecision DecideRequest(const DiskRequest& request, const DriveState& drive,

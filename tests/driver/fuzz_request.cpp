@@ -8,7 +8,8 @@ namespace {
 
 struct Input {
     uint8_t MajorFunction;
-    uint8_t Flags; // bit 0: sender may change state; bit 1: pick a known control code
+    uint8_t Flags; // bit 0: sender may change state; bit 1: pick a known control code;
+                   // bits 2, 3: pick a mode; bit 4: no system buffer
     uint8_t SubjectToPolicy;
     uint8_t ProtectOn;
     uint32_t IoControlCode;
@@ -54,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     request.InputLength = in.InputLength;
     request.OutputLength = in.OutputLength;
     request.InputWord = in.InputWord;
+    request.NoBuffer = (in.Flags & 16) != 0;
     request.SenderMayChangeState = (in.Flags & 1) != 0;
 
     const RequestDecision d = DecideRequest(request, drive, in.GlobalMode);
@@ -61,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool control = request.MajorFunction == IRP_MJ_DEVICE_CONTROL;
     const bool stateChanged = d.ProtectOn != drive.ProtectOn || d.GlobalMode != in.GlobalMode;
 
+    // Nothing is written where there is no buffer.
+    Check(!d.WritesReply || !request.NoBuffer);
     // A request that fails its test changes, writes and reports nothing.
     if (d.CompleteHere && d.Status < 0) {
         Check(!stateChanged && !d.WritesReply && !d.SetsInformation);

@@ -352,13 +352,34 @@ TEST(ControlFailures, SendersWithoutWriteAccessCannotChangeAnything) {
     EXPECT_EQ(DecideRequest(Reply4(IOCTL_WP_GET_MODE, false), usb, WP_MODE_OFF).Reply, WP_MODE_OFF);
 }
 
-TEST(ControlFailures, OnlyKernelSendersOrWriteHandlesMayChangeState) {
+TEST(ControlFailures, OnlyKernelSendersOrWriteHandlesAreAskedForTheirToken) {
     const uint8_t kReadAccessGranted = 0x01;
-    EXPECT_TRUE(SenderMayChangeState(true, 0));
-    EXPECT_TRUE(SenderMayChangeState(false, SL_WRITE_ACCESS_GRANTED));
-    EXPECT_TRUE(SenderMayChangeState(false, SL_WRITE_ACCESS_GRANTED | kReadAccessGranted));
-    EXPECT_FALSE(SenderMayChangeState(false, 0));
-    EXPECT_FALSE(SenderMayChangeState(false, kReadAccessGranted));
+    for (uint32_t code : {IOCTL_WP_DRIVE_UNPROTECT, IOCTL_WP_DRIVE_PROTECT, IOCTL_WP_SET_MODE}) {
+        EXPECT_TRUE(SenderMayAskToChangeState(code, true, 0));
+        EXPECT_TRUE(SenderMayAskToChangeState(code, false, SL_WRITE_ACCESS_GRANTED));
+        EXPECT_TRUE(
+            SenderMayAskToChangeState(code, false, SL_WRITE_ACCESS_GRANTED | kReadAccessGranted));
+        EXPECT_FALSE(SenderMayAskToChangeState(code, false, 0));
+        EXPECT_FALSE(SenderMayAskToChangeState(code, false, kReadAccessGranted));
+    }
+    // Reading the state asks nobody.
+    EXPECT_FALSE(SenderMayAskToChangeState(IOCTL_WP_PROBE, true, SL_WRITE_ACCESS_GRANTED));
+    EXPECT_FALSE(SenderMayAskToChangeState(IOCTL_WP_GET_MODE, true, SL_WRITE_ACCESS_GRANTED));
+}
+
+TEST(ControlFailures, RequestWithoutABufferFailsAndChangesNothing) {
+    const DriveState usb = Disk(STORAGE_BUS_TYPE_USB, false, 1);
+    for (DiskRequest r : {Reply4(IOCTL_WP_PROBE), Reply4(IOCTL_WP_DRIVE_UNPROTECT),
+                          Reply4(IOCTL_WP_GET_MODE), SetMode(WP_MODE_OFF)}) {
+        r.NoBuffer = true;
+        const RequestDecision d = DecideRequest(r, usb, WP_MODE_ON);
+        EXPECT_TRUE(d.CompleteHere);
+        EXPECT_EQ(d.Status, STATUS_INVALID_PARAMETER) << std::hex << r.IoControlCode;
+        ExpectUnchanged(d, usb, WP_MODE_ON);
+        EXPECT_FALSE(ReadsInputWord(r));
+    }
+    EXPECT_TRUE(ReadsInputWord(SetMode(WP_MODE_OFF)));
+    EXPECT_FALSE(ReadsInputWord(Control(IOCTL_WP_PROBE, 4, 4))) << "only SET_MODE's word is read";
 }
 
 // ---------------------------------------------------------------------------

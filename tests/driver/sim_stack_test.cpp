@@ -1,6 +1,7 @@
 // quilldrv's own glue on a simulated disk stack with the I/O manager's semantics:
 // what Wine's kernel does not model faithfully (remove-lock waits, pending
-// returns, removal racing writes, cancel sequences, the paging-path flag).
+// returns, removal racing writes, cancel sequences, the paging-path flag, the
+// sender's token) and the rules Driver Verifier enforces, which Wine does not.
 #include "policy.h"
 #include "sim/sim.h"
 
@@ -46,7 +47,7 @@ protected:
         SimDrain();
         EXPECT_EQ(SimViolations(), 0u) << SimLastViolation();
         EXPECT_EQ(SimOpenKeys(), 0u) << "registry keys left open";
-        EXPECT_EQ(SimOpenReferences(), 0u) << "device references left";
+        EXPECT_EQ(SimOpenReferences(), 0u) << "device or token references left";
     }
 
     int Plug(const SimDiskConfig& config) {
@@ -64,9 +65,8 @@ protected:
 
     static SimRequestResult Control(int disk, uint32_t code, uint32_t inputLength,
                                     uint32_t outputLength, uint32_t* word, bool kernelMode,
-                                    bool writeAccess = false) {
-        return SimControl(disk, code, word, inputLength, word, outputLength, kernelMode,
-                          writeAccess);
+                                    uint8_t flags = 0) {
+        return SimControl(disk, code, word, inputLength, word, outputLength, kernelMode, flags);
     }
 
     static uint32_t GetMode(int disk) {
@@ -75,9 +75,9 @@ protected:
         return word;
     }
 
-    static SimRequestResult SetMode(int disk, uint32_t mode, bool kernelMode, bool writeAccess) {
+    static SimRequestResult SetMode(int disk, uint32_t mode, bool kernelMode, uint8_t flags) {
         uint32_t word = mode;
-        return Control(disk, IOCTL_WP_SET_MODE, 4, 0, &word, kernelMode, writeAccess);
+        return Control(disk, IOCTL_WP_SET_MODE, 4, 0, &word, kernelMode, flags);
     }
 };
 
@@ -354,21 +354,56 @@ TEST_F(SimStack, ProbeAnswersOnlyAFourByteBuffer) {
     EXPECT_EQ(r.Information, 0u);
     EXPECT_EQ(reply[0], 0u);
     EXPECT_EQ(SimCounters(disk).OtherControls, 0u) << "control codes never reach the disk";
+
+    // A kernel-built request may say 4 and carry no buffer at all.
+    r = Control(disk, IOCTL_WP_DRIVE_UNPROTECT, 0, 4, nullptr, true, SIM_CONTROL_NO_BUFFER);
+    EXPECT_EQ(r.Status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(r.Information, 0u);
+    EXPECT_EQ(SimWrite(disk, 512).Status, STATUS_ACCESS_DENIED) << "the disk stays protected";
 }
 
-TEST_F(SimStack, UserHandlesWithoutWriteAccessCannotSwitchProtectionOff) {
+// Switching protection takes an administrator's thread, and then a write handle or
+// a kernel-mode sender. A device above may pass a user's request on as its own
+// kernel request: the thread's token still says who asked.
+TEST_F(SimStack, OnlyAnAdministratorsThreadMaySwitchProtection) {
     const int usb = PlugAndStart(Usb());
-    uint32_t word = 0;
-    EXPECT_EQ(SetMode(usb, WP_MODE_OFF, false, false).Status, STATUS_ACCESS_DENIED);
-    EXPECT_EQ(Control(usb, IOCTL_WP_DRIVE_UNPROTECT, 0, 4, &word, false).Status,
-              STATUS_ACCESS_DENIED);
-    EXPECT_EQ(GetMode(usb), WP_MODE_ON);
-    EXPECT_EQ(SimWrite(usb, 512).Status, STATUS_ACCESS_DENIED);
+    const int belowVolume = PlugAndStart(Usb());
+    SimAttachAbove(belowVolume, 0);
+    struct Row {
+        const char* name;
+        SimToken token;
+        bool kernelMode;
+        uint8_t flags;
+        bool forwarded;
+        bool honoured;
+    } rows[] = {
+        {"StandardUserWithoutWriteAccess", SIM_TOKEN_STANDARD_USER, false, 0, false, false},
+        {"StandardUserWriteHandle", SIM_TOKEN_STANDARD_USER, false, SIM_CONTROL_WRITE_ACCESS, false,
+         false},
+        {"StandardUserForwardedAsKernelRequest", SIM_TOKEN_STANDARD_USER, false, 0, true, false},
+        {"AdministratorWithoutWriteAccess", SIM_TOKEN_ADMINISTRATOR, false, 0, false, false},
+        {"AdministratorWriteHandle", SIM_TOKEN_ADMINISTRATOR, false, SIM_CONTROL_WRITE_ACCESS,
+         false, true},
+        {"AdministratorForwardedAsKernelRequest", SIM_TOKEN_ADMINISTRATOR, false, 0, true, true},
+        {"SystemThreadKernelRequest", SIM_TOKEN_SYSTEM, true, 0, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const int disk = row.forwarded ? belowVolume : usb;
+        const int32_t expected = row.honoured ? STATUS_SUCCESS : STATUS_ACCESS_DENIED;
+        SimRunAs(row.token);
+        uint32_t word = 0;
+        EXPECT_EQ(
+            Control(disk, IOCTL_WP_DRIVE_UNPROTECT, 0, 4, &word, row.kernelMode, row.flags).Status,
+            expected);
+        EXPECT_EQ(SimWrite(disk, 512).Status, expected);
+        EXPECT_EQ(SetMode(disk, WP_MODE_OFF, row.kernelMode, row.flags).Status, expected);
+        EXPECT_EQ(GetMode(disk), row.honoured ? WP_MODE_OFF : WP_MODE_ON) << "open to every handle";
 
-    // A handle opened for writing (administrators only) may.
-    EXPECT_EQ(SetMode(usb, WP_MODE_OFF, false, true).Status, STATUS_SUCCESS);
-    EXPECT_EQ(GetMode(usb), WP_MODE_OFF);
-    EXPECT_EQ(SetMode(usb, WP_MODE_ON, false, true).Status, STATUS_SUCCESS);
+        SimRunAs(SIM_TOKEN_SYSTEM);
+        ASSERT_EQ(SetMode(disk, WP_MODE_ON, true, 0).Status, STATUS_SUCCESS);
+        ASSERT_EQ(Control(disk, IOCTL_WP_DRIVE_PROTECT, 0, 4, &word, true).Status, STATUS_SUCCESS);
+    }
 }
 
 TEST_F(SimStack, ModeOffFreesEveryDiskAndModeOnRestoresThem) {

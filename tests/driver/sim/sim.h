@@ -66,16 +66,28 @@ void SimDrain(void);
 // status of the add-device routine.
 int SimPlugDisk(const struct SimDiskConfig* config, int32_t* addStatus);
 
-// The same disk under a minimal pass-through filter instead, or under none:
-// yardsticks for the cost of quilldrv's routines.
+// The same disk under a minimal pass-through filter instead: the yardstick for
+// the cost of quilldrv's routines.
 int SimPlugDiskWithBareFilter(const struct SimDiskConfig* config);
-int SimPlugDiskWithoutFilter(const struct SimDiskConfig* config);
+
+// The access token of the thread a request is sent in, as the kernel's
+// SeTokenIsAdmin sees it: system threads and administrators hold the
+// Administrators group, standard users do not.
+enum SimToken {
+    SIM_TOKEN_SYSTEM,
+    SIM_TOKEN_ADMINISTRATOR,
+    SIM_TOKEN_STANDARD_USER,
+};
+// Sets the token of the calling thread; every thread starts as a system thread.
+void SimRunAs(enum SimToken token);
 
 // Failure injection for the next add-device.
 void SimFailNextCreateDevice(int32_t status);
 void SimFailNextAttach(void);
 void SimSetWdmVersionAvailable(uint8_t available);
-// A device attached above the filter, with or without DO_POWER_PAGABLE.
+// A device attached above the filter, with or without DO_POWER_PAGABLE. Like a
+// volume stack, it passes device controls on as kernel-mode requests of its own,
+// built in the sender's thread, and every other request unchanged.
 void SimAttachAbove(int disk, uint8_t powerPagable);
 
 // Requests sent to the top of the disk's stack, as the I/O manager would.
@@ -83,10 +95,14 @@ struct SimRequestResult SimPnp(int disk, uint8_t minor);
 struct SimRequestResult SimWrite(int disk, uint32_t length);
 struct SimRequestResult SimRead(int disk, uint32_t length);
 struct SimRequestResult SimPower(int disk);
-// A device control. writeAccess: the handle was granted write access.
+// A device control, sent in the calling thread with its token.
+enum SimControlFlags {
+    SIM_CONTROL_WRITE_ACCESS = 1, // the handle was granted write access
+    SIM_CONTROL_NO_BUFFER = 2,    // built without a system buffer, whatever the lengths
+};
 struct SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t inputLength,
                                    void* output, uint32_t outputLength, uint8_t kernelMode,
-                                   uint8_t writeAccess);
+                                   uint8_t flags);
 
 // Writes that reach the disk wait there until released: requests in flight.
 void SimHoldWritesAtDisk(int disk, uint8_t hold);
@@ -99,13 +115,15 @@ struct SimRequestResult SimJoin(int job);
 struct SimDiskCounters SimCounters(int disk);
 struct SimFilterInfo SimFilter(int disk);
 
-// Bookkeeping the tests check after each scenario.
-uint32_t SimViolations(void);       // touches of deleted devices, unmatched lock tags
+// Bookkeeping the tests check after each scenario. Violations are what Driver
+// Verifier would stop the machine for: touches of deleted devices, unmatched lock
+// tags, pending returns left unmarked, power requests passed on out of order.
+uint32_t SimViolations(void);
 const char* SimLastViolation(void); // what the last one was
 uint32_t SimOutstandingHolds(int disk);
 uint32_t SimOpenKeys(void);
-uint32_t SimOpenReferences(void);
-uint32_t SimAllocations(void); // IRPs and devices the driver asked for
+uint32_t SimOpenReferences(void); // devices and tokens (captured subject contexts)
+uint32_t SimAllocations(void);    // IRPs and devices the driver asked for
 uint32_t SimLastKeyAccess(void);
 uint32_t SimStartNextPowerCalls(void);
 // The remove lock's parameters as the driver initialised it.

@@ -1,8 +1,10 @@
 // The kernel services quilldrv's glue calls, implemented in user mode with the
 // semantics of the Windows I/O manager: stack locations, completion routines run
 // upward with pending propagation, remove locks with removal waits, and a
-// simulated disk below the filter. Misuse (touching a deleted device, releasing
-// a hold that was never taken, a wait that never ends) is recorded, not ignored.
+// simulated disk below the filter. Misuse is recorded, not ignored: touching a
+// deleted device, releasing a hold that was never taken, a wait that never ends,
+// and what Driver Verifier checks of the I/O manager's rules (pending returns
+// marked, power requests started and passed on in order).
 #include "filter.h"
 #include "sim.h"
 
@@ -10,9 +12,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,6 +80,23 @@ uint32_t g_references;
 uint32_t g_allocations;
 uint32_t g_lastKeyAccess;
 uint32_t g_startNextPower;
+// Locations whose dispatch routine returned STATUS_PENDING before completion left them.
+std::set<PIO_STACK_LOCATION> g_returnedPending;
+// Power requests and the device whose driver called PoStartNextPowerIrp for them.
+std::set<std::pair<PIRP, PDEVICE_OBJECT>> g_powerStarted;
+
+// The requests this thread is in the dispatch routines of, innermost last.
+thread_local std::vector<std::pair<PIRP, PDEVICE_OBJECT>> t_dispatching;
+thread_local bool t_viaPoCallDriver;
+
+// The token of the thread a request is sent in.
+thread_local SimToken t_token = SIM_TOKEN_SYSTEM;
+
+// What a captured subject context points to: one object per kind of token.
+struct Token {
+    SimToken Kind;
+};
+Token g_tokens[] = {{SIM_TOKEN_SYSTEM}, {SIM_TOKEN_ADMINISTRATOR}, {SIM_TOKEN_STANDARD_USER}};
 NTSTATUS g_failNextCreate;
 bool g_failNextAttach;
 bool g_wdmAvailable = true;
@@ -115,6 +136,8 @@ void CheckAlive(const void* address, const char* what) {
 struct IrpRecord {
     std::vector<uint8_t> SystemBuffer;
     bool BuiltForDriver = false; // freed by the I/O manager when completed
+    int Calls = 0;               // IofCallDriver calls not yet returned
+    bool FreeWhenReturned = false;
 };
 std::map<PIRP, IrpRecord> g_irps;
 
@@ -137,6 +160,11 @@ void FreeIrp(PIRP irp) {
     {
         std::lock_guard<std::mutex> guard(g_lock);
         g_irps.erase(irp);
+        g_powerStarted.erase(g_powerStarted.lower_bound({irp, nullptr}),
+                             g_powerStarted.lower_bound({irp + 1, nullptr}));
+        const auto locations = reinterpret_cast<PIO_STACK_LOCATION>(irp + 1);
+        g_returnedPending.erase(g_returnedPending.lower_bound(locations),
+                                g_returnedPending.lower_bound(locations + irp->StackCount));
     }
     ::operator delete(irp);
 }
@@ -161,11 +189,19 @@ void FinishIrp(PIRP irp) {
         *irp->UserIosb = irp->IoStatus;
     }
     PKEVENT event = irp->UserEvent;
+    bool free = false;
     if (built) {
-        FreeIrp(irp);
+        // A dispatch routine still returning from this request may look at it.
+        std::lock_guard<std::mutex> guard(g_lock);
+        IrpRecord& record = g_irps[irp];
+        record.FreeWhenReturned = record.Calls > 0;
+        free = !record.FreeWhenReturned;
     } else {
         std::lock_guard<std::mutex> guard(g_lock);
         g_irps[irp].SystemBuffer.swap(buffer);
+    }
+    if (free) {
+        FreeIrp(irp);
     }
     if (event != nullptr) {
         KeSetEvent(event, IO_NO_INCREMENT, FALSE);
@@ -209,15 +245,10 @@ NTSTATUS DiskPnp(Disk& disk, PIRP irp, PIO_STACK_LOCATION stack) {
             return CompleteLater(irp, STATUS_SUCCESS, 0);
         }
         return Finish(irp, STATUS_SUCCESS);
-    case IRP_MN_QUERY_REMOVE_DEVICE:
     case IRP_MN_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
         return Finish(irp, STATUS_SUCCESS);
-    default: { // a PDO leaves requests it does not handle as they are
+    default: { // a bus driver leaves requests it has nothing to do for as they
+               // are: the status the filter stored is what the PnP manager sees
         const NTSTATUS status = irp->IoStatus.Status;
         IofCompleteRequest(irp, IO_NO_INCREMENT);
         return status;
@@ -320,9 +351,28 @@ NTSTATUS NTAPI BareFilterDispatch(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 // A driver above the filter that passes everything on.
+// A device above the filter. Device controls it does not know go on as kernel
+// requests of its own, built and sent in the sender's thread, as a volume stack may
+// pass them on; the rest passes unchanged.
 NTSTATUS NTAPI UpperDispatch(PDEVICE_OBJECT device, PIRP irp) {
-    IoSkipCurrentIrpStackLocation(irp);
-    return IofCallDriver(DeviceOf(device)->ObjectExtension.DeviceObject, irp);
+    PDEVICE_OBJECT lower = DeviceOf(device)->ObjectExtension.DeviceObject;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL) {
+        IoSkipCurrentIrpStackLocation(irp);
+        return IofCallDriver(lower, irp);
+    }
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK io = {};
+    void* buffer = irp->AssociatedIrp.SystemBuffer;
+    PIRP own = IoBuildDeviceIoControlRequest(
+        stack->Parameters.DeviceIoControl.IoControlCode, lower, buffer,
+        stack->Parameters.DeviceIoControl.InputBufferLength, buffer,
+        stack->Parameters.DeviceIoControl.OutputBufferLength, FALSE, &done, &io);
+    if (IofCallDriver(lower, own) == STATUS_PENDING) {
+        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    }
+    return Finish(irp, io.Status, io.Information);
 }
 
 // The memory of a deleted device is gone once nobody references it. Poisoned,
@@ -387,7 +437,9 @@ SimRequestResult Send(int disk, PIRP irp) {
         target = DeviceOf(TopOf(disk));
         ++target->References;
     }
-    const NTSTATUS returned = IofCallDriver(&target->Object, irp);
+    const NTSTATUS returned = IoGetNextIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER
+                                  ? PoCallDriver(&target->Object, irp)
+                                  : IofCallDriver(&target->Object, irp);
     result.ReturnedPending = returned == STATUS_PENDING;
     const bool completed =
         KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr) == STATUS_SUCCESS;
@@ -656,6 +708,8 @@ PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOI
 }
 
 NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
+    const bool viaPoCallDriver = t_viaPoCallDriver;
+    t_viaPoCallDriver = false;
     if (DeviceOf(device)->Poisoned) {
         Violation("IofCallDriver on a deleted device");
     }
@@ -667,17 +721,80 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
     --irp->Tail.Overlay.CurrentStackLocation;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     stack->DeviceObject = device;
-    return device->DriverObject->MajorFunction[stack->MajorFunction](device, irp);
+    if (stack->MajorFunction == IRP_MJ_POWER && !viaPoCallDriver) {
+        Violation("a power request passed on with IofCallDriver instead of PoCallDriver");
+    }
+    const CHAR location = irp->CurrentLocation;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        ++g_irps[irp].Calls;
+    }
+    t_dispatching.emplace_back(irp, device);
+    const NTSTATUS status = device->DriverObject->MajorFunction[stack->MajorFunction](device, irp);
+    t_dispatching.pop_back();
+
+    std::unique_lock<std::mutex> guard(g_lock);
+    IrpRecord& record = g_irps[irp];
+    --record.Calls;
+    // A dispatch routine that returns STATUS_PENDING must have marked its location
+    // by the time completion leaves it; IofCompleteRequest checks what is left then.
+    if (status == STATUS_PENDING) {
+        if (irp->CurrentLocation > location) {
+            if (!(stack->Control & SL_PENDING_RETURNED)) {
+                ++g_violations;
+                g_lastViolation = "STATUS_PENDING returned for a request not marked pending";
+            }
+        } else {
+            g_returnedPending.insert(stack);
+        }
+    }
+    const bool free = record.Calls == 0 && record.FreeWhenReturned;
+    guard.unlock();
+    if (free) {
+        FreeIrp(irp);
+    }
+    return status;
 }
 
+// The driver whose dispatch routine this thread is in for the request; null
+// outside any (a completion routine, or the sender).
+static PDEVICE_OBJECT DispatchingDevice(PIRP irp) {
+    for (auto entry = t_dispatching.rbegin(); entry != t_dispatching.rend(); ++entry) {
+        if (entry->first == irp) {
+            return entry->second;
+        }
+    }
+    return nullptr;
+}
+
+// Before Windows Vista a power request may be passed on only with PoCallDriver,
+// and only after its driver called PoStartNextPowerIrp.
 NTSTATUS NTAPI PoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
+    PDEVICE_OBJECT caller = DispatchingDevice(irp);
+    if (caller != nullptr) {
+        std::unique_lock<std::mutex> guard(g_lock);
+        if (g_powerStarted.count({irp, caller}) == 0) {
+            guard.unlock();
+            Violation("a power request passed on before PoStartNextPowerIrp");
+        }
+    }
+    t_viaPoCallDriver = true;
     return IofCallDriver(device, irp);
 }
 
+// Must be called while the current location is the caller's own: before the
+// request is skipped, passed on or completed.
 VOID NTAPI PoStartNextPowerIrp(PIRP irp) {
-    (void)irp;
+    PDEVICE_OBJECT caller = DispatchingDevice(irp);
+    const bool own =
+        irp->CurrentLocation <= irp->StackCount &&
+        (caller == nullptr || IoGetCurrentIrpStackLocation(irp)->DeviceObject == caller);
+    if (!own) {
+        Violation("PoStartNextPowerIrp once the request had left its driver's location");
+    }
     std::lock_guard<std::mutex> guard(g_lock);
     ++g_startNextPower;
+    g_powerStarted.insert({irp, caller});
 }
 
 // Runs completion routines from the completing location upward, as the I/O
@@ -690,8 +807,16 @@ VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR boost) {
     }
     while (irp->CurrentLocation <= irp->StackCount) {
         PIO_STACK_LOCATION leaving = IoGetCurrentIrpStackLocation(irp);
-        ++irp->CurrentLocation;
-        ++irp->Tail.Overlay.CurrentStackLocation;
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            ++irp->CurrentLocation;
+            ++irp->Tail.Overlay.CurrentStackLocation;
+            if (g_returnedPending.erase(leaving) != 0 &&
+                !(leaving->Control & SL_PENDING_RETURNED)) {
+                ++g_violations;
+                g_lastViolation = "STATUS_PENDING returned for a request not marked pending";
+            }
+        }
         irp->PendingReturned = (leaving->Control & SL_PENDING_RETURNED) != 0;
         const bool atTop = irp->CurrentLocation > irp->StackCount;
         const NTSTATUS status = irp->IoStatus.Status;
@@ -705,6 +830,11 @@ VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR boost) {
             if (leaving->CompletionRoutine(device, irp, leaving->Context) ==
                 STATUS_MORE_PROCESSING_REQUIRED) {
                 return;
+            }
+            // A routine that lets completion go on must pass a pending return up.
+            if (irp->PendingReturned && !atTop &&
+                !(IoGetCurrentIrpStackLocation(irp)->Control & SL_PENDING_RETURNED)) {
+                Violation("a completion routine did not mark a pending request pending");
             }
         } else if (irp->PendingReturned && !atTop) {
             IoMarkIrpPending(irp);
@@ -772,12 +902,46 @@ VOID NTAPI IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK lock, PVOID tag, ULONG s
     KeWaitForSingleObject(&lock->Common.RemoveEvent, Executive, KernelMode, FALSE, nullptr);
 }
 
+// The token of the calling thread. A captured context references it until released,
+// as Windows references the tokens of a subject context.
+VOID NTAPI SeCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    subject->ClientToken = nullptr; // no thread here impersonates
+    subject->ImpersonationLevel = SecurityAnonymous;
+    subject->PrimaryToken = &g_tokens[t_token];
+    subject->ProcessAuditId = nullptr;
+    std::lock_guard<std::mutex> guard(g_lock);
+    ++g_references;
+}
+
+VOID NTAPI SeReleaseSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    if (subject->PrimaryToken == nullptr) {
+        Violation("a subject context released twice or never captured");
+        return;
+    }
+    subject->PrimaryToken = nullptr;
+    std::lock_guard<std::mutex> guard(g_lock);
+    --g_references;
+}
+
+BOOLEAN NTAPI SeTokenIsAdmin(PACCESS_TOKEN token) {
+    const Token* t = static_cast<const Token*>(token);
+    if (t < std::begin(g_tokens) || t >= std::end(g_tokens)) {
+        Violation("SeTokenIsAdmin on something that is no token");
+        return FALSE;
+    }
+    return t->Kind != SIM_TOKEN_STANDARD_USER;
+}
+
 } // extern "C"
 
 // ---------------------------------------------------------------------------
 // The test's side
 // ---------------------------------------------------------------------------
 extern "C" {
+
+void SimRunAs(SimToken token) {
+    t_token = token;
+}
 
 void SimDrain(void) {
     JoinCompleters();
@@ -798,6 +962,9 @@ int32_t SimLoadDriver(void) {
     g_violations = 0;
     g_lastViolation.clear();
     g_openKeys = g_references = g_allocations = g_lastKeyAccess = g_startNextPower = 0;
+    g_returnedPending.clear();
+    g_powerStarted.clear();
+    t_token = SIM_TOKEN_SYSTEM;
     g_failNextCreate = STATUS_SUCCESS;
     g_failNextAttach = false;
     g_wdmAvailable = true;
@@ -860,10 +1027,6 @@ int SimPlugDiskWithBareFilter(const SimDiskConfig* config) {
     return index;
 }
 
-int SimPlugDiskWithoutFilter(const SimDiskConfig* config) {
-    return NewDisk(config);
-}
-
 void SimFailNextCreateDevice(int32_t status) {
     g_failNextCreate = status;
 }
@@ -904,11 +1067,11 @@ SimRequestResult SimPower(int disk) {
 
 SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t inputLength,
                             void* output, uint32_t outputLength, uint8_t kernelMode,
-                            uint8_t writeAccess) {
+                            uint8_t flags) {
     PIRP irp = NewRequest(disk, IRP_MJ_DEVICE_CONTROL, 0);
     irp->RequestorMode = kernelMode ? KernelMode : UserMode;
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
-    stack->Flags = writeAccess ? SL_WRITE_ACCESS_GRANTED : 0;
+    stack->Flags = (flags & SIM_CONTROL_WRITE_ACCESS) ? SL_WRITE_ACCESS_GRANTED : 0;
     stack->Parameters.DeviceIoControl.IoControlCode = code;
     stack->Parameters.DeviceIoControl.InputBufferLength = inputLength;
     stack->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
@@ -918,7 +1081,8 @@ SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t
     if (inputLength != 0) {
         std::memcpy(buffer.data(), input, inputLength);
     }
-    irp->AssociatedIrp.SystemBuffer = buffer.empty() ? nullptr : buffer.data();
+    const bool noBuffer = buffer.empty() || (flags & SIM_CONTROL_NO_BUFFER);
+    irp->AssociatedIrp.SystemBuffer = noBuffer ? nullptr : buffer.data();
     irp->IoStatus.Information = 0;
     const std::vector<uint8_t> sent = buffer;
     SimRequestResult result = Send(disk, irp);

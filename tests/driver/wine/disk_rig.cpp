@@ -357,3 +357,8 @@ QgKernelResult PowerUp(uint32_t slot) {
 QgKernelResult StopAndStart(uint32_t slot) {
     return BusRequest(IOCTL_QGBUS_STOP_START, &slot, sizeof slot);
 }
+
+bool ProbeSecurity(bool viaDriver, QgSecurityContext& context) {
+    const uint32_t via = viaDriver;
+    return BusControl(IOCTL_QGBUS_SECURITY, &via, sizeof via, &context, sizeof context);
+}

@@ -82,3 +82,6 @@ QgKernelResult KernelControl(uint32_t slot, uint32_t code, uint32_t inputLength,
                              uint32_t outputLength, uint32_t word = 0);
 QgKernelResult PowerUp(uint32_t slot);
 QgKernelResult StopAndStart(uint32_t slot);
+// What SeCaptureSubjectContext and SeTokenIsAdmin return in the device host, for
+// the program's request or for a driver's; false when the bus gave no answer.
+bool ProbeSecurity(bool viaDriver, QgSecurityContext& context);

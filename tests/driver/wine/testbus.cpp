@@ -8,18 +8,15 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 
-#include <ntddk.h>
+#include <ntifs.h> // ntddk.h, ObReferenceObjectByName and the token queries
 #include <ntdddisk.h>
 #include <ntddstor.h>
+#include <ntimage.h>
 
 #include "testbus_interface.h"
 
 extern "C" {
 DRIVER_INITIALIZE DriverEntry;
-NTSYSAPI NTSTATUS NTAPI ObReferenceObjectByName(PUNICODE_STRING name, ULONG attributes,
-                                                PACCESS_STATE accessState, ACCESS_MASK access,
-                                                POBJECT_TYPE type, KPROCESSOR_MODE mode,
-                                                PVOID parseContext, PVOID* object);
 }
 
 namespace {
@@ -517,6 +514,134 @@ void SendControl(PDEVICE_OBJECT top, const QgControlRequest& request, QgKernelRe
     result.Word = words[0];
 }
 
+// Wine 8's SeCaptureSubjectContext, SeReleaseSubjectContext and SeTokenIsAdmin
+// are unimplemented stubs: a call raises an exception that ends the device host.
+// This asks them as quilldrv does, in the thread that handles the program's
+// request, or (viaDriver) in a kernel request the bus sends itself, as a driver would.
+NTSTATUS AnswerSecurityProbe(PIRP irp, bool viaDriver) {
+    QgSecurityContext context;
+    RtlZeroMemory(&context, sizeof context);
+    if (viaDriver) {
+        KEVENT done;
+        KeInitializeEvent(&done, NotificationEvent, FALSE);
+        IO_STATUS_BLOCK io = {};
+        uint32_t direct = 0;
+        PIRP own =
+            IoBuildDeviceIoControlRequest(IOCTL_QGBUS_SECURITY, BusDevice, &direct, sizeof direct,
+                                          &context, sizeof context, FALSE, &done, &io);
+        if (own == nullptr) {
+            return Complete(irp, STATUS_INSUFFICIENT_RESOURCES);
+        }
+        const NTSTATUS status = WaitForRequest(&done, IoCallDriver(BusDevice, own), &io);
+        if (!NT_SUCCESS(status)) {
+            return Complete(irp, status);
+        }
+    } else {
+        SECURITY_SUBJECT_CONTEXT subject;
+        RtlZeroMemory(&subject, sizeof subject);
+        SeCaptureSubjectContext(&subject);
+        context.ClientToken = subject.ClientToken != nullptr;
+        context.PrimaryToken = subject.PrimaryToken != nullptr;
+        context.ImpersonationLevel = subject.ImpersonationLevel;
+        context.IsAdmin = SeTokenIsAdmin(subject.ClientToken != nullptr ? subject.ClientToken
+                                                                        : subject.PrimaryToken);
+        SeReleaseSubjectContext(&subject);
+    }
+    if (irp->RequestorMode == UserMode) {
+        RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &context, sizeof context);
+    } else {
+        DeliverReply(irp, &context, sizeof context);
+    }
+    return Complete(irp, STATUS_SUCCESS, sizeof context);
+}
+
+// Stand-ins for the three, which quilldrv's imports are pointed at before the bus
+// sends it a control code. The bus's requests run in a thread of the device host,
+// which on Windows would act for the test program (run by an administrator) or
+// be a system thread: either token holds the Administrators group. Who else may
+// switch protection is the simulated I/O manager's to test.
+UCHAR StandInToken;
+
+VOID NTAPI StandInCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    RtlZeroMemory(subject, sizeof *subject);
+    subject->PrimaryToken = &StandInToken;
+}
+
+VOID NTAPI StandInReleaseSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    subject->PrimaryToken = nullptr;
+}
+
+BOOLEAN NTAPI StandInTokenIsAdmin(PACCESS_TOKEN token) {
+    return token == &StandInToken;
+}
+
+struct StandIn {
+    const char* Name;
+    ULONG_PTR Routine;
+};
+
+bool SameName(const char* a, const char* b) {
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+// The start of the image a routine lies in: its pages are mapped from there on.
+UCHAR* ImageOf(PVOID routine) {
+    auto address = reinterpret_cast<ULONG_PTR>(routine) & ~static_cast<ULONG_PTR>(PAGE_SIZE - 1);
+    for (;; address -= PAGE_SIZE) {
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(address);
+        if (dos->e_magic == IMAGE_DOS_SIGNATURE && dos->e_lfanew > 0 && dos->e_lfanew < 0x1000 &&
+            reinterpret_cast<const IMAGE_NT_HEADERS*>(address + dos->e_lfanew)->Signature ==
+                IMAGE_NT_SIGNATURE) {
+            return reinterpret_cast<UCHAR*>(address);
+        }
+    }
+}
+
+// Points quilldrv's imports of the token queries at the stand-ins (once is enough;
+// again does no harm).
+void StandInForTokenQueries() {
+    static const StandIn standIns[] = {
+        {"SeCaptureSubjectContext", reinterpret_cast<ULONG_PTR>(StandInCaptureSubjectContext)},
+        {"SeReleaseSubjectContext", reinterpret_cast<ULONG_PTR>(StandInReleaseSubjectContext)},
+        {"SeTokenIsAdmin", reinterpret_cast<ULONG_PTR>(StandInTokenIsAdmin)},
+    };
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"\\Driver\\quilldrv");
+    PVOID object = nullptr;
+    if (!NT_SUCCESS(ObReferenceObjectByName(&name, OBJ_CASE_INSENSITIVE, nullptr, 0, nullptr,
+                                            KernelMode, nullptr, &object))) {
+        return;
+    }
+    UCHAR* image = ImageOf(reinterpret_cast<PVOID>(
+        static_cast<PDRIVER_OBJECT>(object)->MajorFunction[IRP_MJ_DEVICE_CONTROL]));
+    ObDereferenceObject(object);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* dll = reinterpret_cast<PIMAGE_IMPORT_DESCRIPTOR>(image + imports.VirtualAddress);
+         dll->Name != 0; ++dll) {
+        auto* names = reinterpret_cast<PIMAGE_THUNK_DATA>(image + dll->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<PIMAGE_THUNK_DATA>(image + dll->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+                continue;
+            }
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
+            for (const StandIn& standIn : standIns) {
+                if (SameName(reinterpret_cast<const char*>(byName->Name), standIn.Name)) {
+                    slots->u1.Function = standIn.Routine;
+                }
+            }
+        }
+    }
+}
+
 // Runs `send` on the top of the slot's stack, while the disk is plugged in.
 template <typename Send> NTSTATUS WithTopOfStack(ULONG slot, Send send) {
     if (slot >= QG_TESTBUS_SLOTS || !Disks[slot].Present || Disks[slot].Pdo == nullptr) {
@@ -573,6 +698,11 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
         *static_cast<uint32_t*>(buffer) = BusScans;
         IoInvalidateDeviceRelations(BusDevice, BusRelations);
         return Complete(irp, STATUS_SUCCESS, sizeof(uint32_t));
+    case IOCTL_QGBUS_SECURITY:
+        if (inLength != sizeof(uint32_t) || outLength != sizeof(QgSecurityContext)) {
+            break;
+        }
+        return AnswerSecurityProbe(irp, *static_cast<uint32_t*>(buffer) != 0);
     case IOCTL_QGBUS_POWER:
     case IOCTL_QGBUS_STOP_START:
     case IOCTL_QGBUS_CONTROL: {
@@ -594,6 +724,7 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
             } else if (code == IOCTL_QGBUS_STOP_START) {
                 result.Status = StopStart(top);
             } else {
+                StandInForTokenQueries();
                 SendControl(top, control, result);
             }
         });

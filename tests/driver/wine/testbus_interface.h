@@ -36,6 +36,10 @@
  * again. It enumerates one request at a time, so once BusScans has grown, every
  * earlier plug or unplug has been carried out completely. */
 #define IOCTL_QGBUS_RESCAN QG_TESTBUS_CODE(0x909)
+/* in: uint32_t, 0: ask in the thread that handles this request, 1: in a kernel
+ * request the bus sends itself; out: QgSecurityContext. Wine 8 ends the device
+ * host instead of answering (see testbus.cpp) */
+#define IOCTL_QGBUS_SECURITY QG_TESTBUS_CODE(0x90A)
 
 /* What a disk reports and how it fails; changed by IOCTL_QGBUS_CHANGE_DISK for
  * the requests that come after. */
@@ -89,4 +93,14 @@ struct QgKernelResult {
     uint32_t Information;
     uint32_t Word; /* the first word of the reply */
     uint32_t Reserved;
+};
+
+/* SeCaptureSubjectContext, then SeTokenIsAdmin on its token (the client token when
+ * there is one, else the primary token), as quilldrv asks them. */
+struct QgSecurityContext {
+    uint8_t ClientToken;  /* the captured context has a client token */
+    uint8_t PrimaryToken; /* ... and a primary token */
+    uint8_t IsAdmin;      /* SeTokenIsAdmin's answer */
+    uint8_t Reserved;
+    uint32_t ImpersonationLevel;
 };

@@ -1,6 +1,8 @@
 // The real quilldrv.sys in Wine's kernel, shown rather than tested:
 //   --demo   a write refused on a simulated USB disk and accepted on a SATA disk
 //   --bench  the cost of a ReadFile/WriteFile round trip with and without the filter
+//   --security program|driver  what Wine's SeCaptureSubjectContext and SeTokenIsAdmin
+//            return for a program's request or a driver's (quilldrv's sender check)
 // Uses the quilldrv service an installed product registered when there is one.
 #include "disk_rig.h"
 
@@ -153,6 +155,33 @@ int Bench() {
     return with > 0 && without > 0 ? 0 : 1;
 }
 
+// Asks once per session: in Wine 8 the first call ends the device host.
+int Security(const std::wstring& via) {
+    if (via != L"program" && via != L"driver") {
+        std::printf("usage: wine_disk_tour --security program|driver\n");
+        return 2;
+    }
+    if (!Prepare()) {
+        return 1;
+    }
+    const bool viaDriver = via == L"driver";
+    std::printf("SeCaptureSubjectContext and SeTokenIsAdmin for %s, in Wine's device host:\n",
+                viaDriver ? "a driver's kernel-mode request" : "a test program's request");
+    QgSecurityContext c = {};
+    if (!ProbeSecurity(viaDriver, c)) {
+        std::printf("  no answer (error %lu); the device host is %s\n", GetLastError(),
+                    HandleCloser(
+                        CreateFileW(QG_TESTBUS_USER_PATH, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+                        ? "still running"
+                        : "gone");
+        return 1;
+    }
+    std::printf("  client token %s, primary token %s, impersonation level %u, SeTokenIsAdmin %s\n",
+                c.ClientToken ? "set" : "null", c.PrimaryToken ? "set" : "null",
+                c.ImpersonationLevel, c.IsAdmin ? "TRUE" : "FALSE");
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -163,6 +192,9 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"--bench") {
         return Bench();
     }
-    std::printf("usage: wine_disk_tour --demo | --bench\n");
+    if (mode == L"--security") {
+        return Security(argc > 2 ? argv[2] : L"");
+    }
+    std::printf("usage: wine_disk_tour --demo | --bench | --security program|driver\n");
     return 2;
 }

@@ -329,8 +329,10 @@ TEST_F(KernelStack, ModeOnDoesNotOverrideAnUnprotectedDisk) {
 }
 
 // Under Wine the I/O manager never marks write access in the stack location, so
-// every user-mode state change is refused here; Windows grants it to write
-// handles (administrators only), which the simulated I/O manager's tests cover.
+// every user-mode state change is refused here; Windows grants it to an
+// administrator's write handle. Who may switch, by token and by the way the
+// request came, is the simulated I/O manager's to test: Wine's token queries
+// cannot tell a standard user (see docs/DEVELOPING.md).
 TEST_F(KernelStack, UserHandlesCannotSwitchProtectionOff) {
     ASSERT_TRUE(Plug(Disk(0, kBusTypeUsb, L"usb_user")));
     struct Handle {
