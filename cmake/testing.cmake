@@ -30,6 +30,14 @@ if(QG_SANITIZE AND NOT WIN32)
                            -fno-omit-frame-pointer)
 endif()
 
+# qg_wine_test_program(target): a Windows program that CTest runs through
+# cmake/wine-run tells the wrapper that its process started (see there).
+function(qg_wine_test_program target)
+    if(WIN32)
+        target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/started_marker.cpp)
+    endif()
+endfunction()
+
 # qg_test(NAME SOURCES... [LIBS ...] [PROPERTIES ...] [WINE_PREFIX name]): a
 # GoogleTest executable whose cases CTest lists one by one, named after the tree
 # they run in. PROPERTIES go to every case, e.g. RESOURCE_LOCK machine_state for
@@ -39,6 +47,7 @@ endif()
 function(qg_test name)
     cmake_parse_arguments(T "" "WINE_PREFIX" "SOURCES;LIBS;PROPERTIES" ${ARGN})
     add_executable(${name} ${T_SOURCES})
+    qg_wine_test_program(${name})
     if(WIN32 AND T_WINE_PREFIX)
         set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
             "${CMAKE_SOURCE_DIR}/cmake/wine-run;${CMAKE_BINARY_DIR}/wineprefix-${T_WINE_PREFIX}")
