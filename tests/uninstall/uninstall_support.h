@@ -80,12 +80,13 @@ inline bool CreateUninstallEntry(const std::wstring& name) {
 }
 
 // What setup leaves behind: "quilldrv" in the filter list after another entry, the
-// service, and the installed folder with its two files.
+// service, the driver in the system's driver folder, and the installed folder with
+// its two files.
 inline bool InstallStandIn() {
     WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr", u"quilldrv"})));
     CreateDirectoryW(VendorFolder().c_str(), nullptr);
     CreateDirectoryW(InstalledFolder().c_str(), nullptr);
-    return CreateStandInService() &&
+    return CreateStandInService() && WriteFileBytes(SystemDriverFile(), "driver") &&
            WriteFileBytes(InstalledFolder() + L"\\quilldrv.sys", "driver") &&
            WriteFileBytes(InstalledFolder() + L"\\Uninst.exe", "launcher");
 }

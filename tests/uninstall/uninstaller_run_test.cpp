@@ -153,6 +153,32 @@ TEST_F(UninstallerRunTest, TheWaitBoxStandsCentredUntilTheRemovalEnds) {
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
 }
 
+// The launcher's file cannot be deleted while it runs: the removal waits for the
+// launcher that started it, here one that ends only 2 s after, and the installed
+// folder goes now, not at the restart.
+TEST_F(UninstallerRunTest, TheRemovalWaitsForALauncherThatDoesNotEndPromptly) {
+    ASSERT_TRUE(InstallStandIn());
+    std::wstring slow = QG_SLOW_LAUNCHER;
+    std::replace(slow.begin(), slow.end(), L'/', L'\\');
+    const std::wstring launcher = InstalledFolder() + L"\\Uninst.exe";
+    ASSERT_TRUE(CopyFileW(slow.c_str(), launcher.c_str(), FALSE));
+    Started started;
+    ASSERT_TRUE(StartProgram(launcher,
+                             Quoted(launcher) + L" " + Quoted(UninstallerExe()) + L" " +
+                                 Quoted(kEntryName) + L" " + Quoted(kTitle) + L" " +
+                                 Quoted(kFolderName),
+                             started));
+    HWND question = WaitForBoxSaying(kTitle, RestartQuestion());
+    ASSERT_NE(question, nullptr) << "no restart question within 10 s";
+    program_.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE,
+                                       FALSE, ProcessOf(question)));
+    EXPECT_EQ(ExitCodeAfter(started.process.Get(), 0), 0u) << "the launcher had ended";
+    EXPECT_FALSE(PathExists(InstalledFolder()));
+    EXPECT_TRUE(DeletionsAtRestart().empty());
+    Answer(question, IDCANCEL);
+    EXPECT_EQ(ExitCodeAfter(program_.process.Get(), 10000), 0u);
+}
+
 // CreateThread pointed at CloseHandle, which fails for the null first argument:
 // no worker thread, so no wait box; the removal runs all the same, and the restart
 // question follows. (The removal tests cover a wait box that cannot be created.)
