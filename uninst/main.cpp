@@ -28,14 +28,13 @@ wchar_t UninstallEntryName[kEntryCapacity];
 wchar_t ProductTitle[kTitleCapacity];
 wchar_t ProductFolderName[kTitleCapacity];
 
-// Error numbers of text 107; the two others end the launcher silently.
+// Error numbers of text 107.
 constexpr int ERROR_NO_TEMP_FOLDER = 0;
 constexpr int ERROR_NOT_STARTED = 1;
 constexpr int ERROR_COMMAND_LINE = 2;
 constexpr int ERROR_NO_OWN_PATH = 3;
 constexpr int ERROR_NOT_WRITTEN = 4;
 constexpr int LAUNCHED = -1;
-constexpr int PATH_TOO_LONG = -2;
 
 // Exactly three arguments, each whole: a cut one would pass on another name.
 bool TakeArguments() {
@@ -53,13 +52,13 @@ void ShowError(const wchar_t* text) {
     MessageBoxW(nullptr, text, ProductTitle, MB_OK | MB_ICONERROR);
 }
 
-// False for No, and for a question too long to ask whole.
+// Only an explicit Yes: a box that could not be shown (0) is no consent.
 bool UserConfirms() {
     wchar_t question[kTitleCapacity];
     if (!FormatTo(question, kTitleCapacity, LoadResString(IDS_CONFIRM_DELETE), ProductTitle)) {
         return false;
     }
-    return MessageBoxW(nullptr, question, ProductTitle, MB_YESNO | MB_ICONQUESTION) != IDNO;
+    return MessageBoxW(nullptr, question, ProductTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 // The folder that holds `path`: drive and directory, without the directory's
@@ -79,27 +78,24 @@ void FolderOf(const wchar_t* path, wchar_t* folder) {
     folder[end] = 0;
 }
 
-// Writes the uninstaller into the temporary folder and starts it there; LAUNCHED,
-// PATH_TOO_LONG or the error number of the failed step.
+// Writes the uninstaller into the temporary folder and starts it there; LAUNCHED
+// or the error number of the failed step. A path that does not fit its buffer
+// counts as no path: a cut one would name another file.
 int LaunchUninstaller() {
     wchar_t temp[kPathCapacity];
     const DWORD tempLength = GetTempPathW(kPathCapacity, temp);
-    if (tempLength == 0) {
+    if (tempLength == 0 || tempLength >= kPathCapacity) {
         return ERROR_NO_TEMP_FOLDER;
     }
-    if (tempLength >= kPathCapacity) {
-        return PATH_TOO_LONG;
-    }
-    if (!ExtractModule(temp, kUninstallerFile, kUninstallerResource)) {
+    // Held until the program has started: nobody can change the file in between.
+    HandleCloser uninstaller(ExtractModuleHeld(temp, kUninstallerFile, kUninstallerResource));
+    if (!uninstaller) {
         return ERROR_NOT_WRITTEN;
     }
     wchar_t self[kPathCapacity];
     const DWORD selfLength = GetModuleFileNameW(nullptr, self, kPathCapacity);
-    if (selfLength == 0) {
+    if (selfLength == 0 || selfLength >= kPathCapacity) {
         return ERROR_NO_OWN_PATH;
-    }
-    if (selfLength >= kPathCapacity) {
-        return PATH_TOO_LONG;
     }
     wchar_t launcherFolder[kPathCapacity];
     FolderOf(self, launcherFolder);
