@@ -4,6 +4,31 @@
 #include "module.h"
 #include "system.h"
 
+#include <sddl.h>
+
+namespace {
+
+// What the elevated install copies into Program Files and the driver folder must
+// not be swapped by the user's own unelevated programs in between: only
+// administrators and the system have access, nothing is inherited from the
+// temporary folder, and the files written into the folder inherit this.
+constexpr const wchar_t* kExtractFolderSecurity = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+// Creates the folder new, with that security; false when the name exists.
+bool CreatePrivateFolder(const wchar_t* path) {
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof attributes;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kExtractFolderSecurity, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr)) {
+        return false;
+    }
+    const bool created = CreateDirectoryW(path, &attributes) != FALSE;
+    LocalFree(attributes.lpSecurityDescriptor);
+    return created;
+}
+
+} // namespace
+
 bool ExtractSetupFiles() {
     // A temporary path that did not fit, or no fresh name, would leave the folder
     // undefined: fail at once.
@@ -13,12 +38,13 @@ bool ExtractSetupFiles() {
         return false;
     }
     // The platform reserves a fresh name (an empty file); it becomes the folder.
+    // Anything that took the name in between makes the creation fail.
     wchar_t name[MAX_PATH];
     if (GetTempFileNameW(tempPath, L"qgs", 0, name) == 0) {
         return false;
     }
     DeleteFileW(name);
-    if (!CreateDirectoryW(name, nullptr)) {
+    if (!CreatePrivateFolder(name)) {
         return false;
     }
     lstrcpyW(ExtractFolder, name);
