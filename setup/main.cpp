@@ -3,6 +3,7 @@
 #include "setup.h"
 
 #include "closer.h"
+#include "dlls.h"
 #include "ui.h"
 
 #include "resources/resource.h"
@@ -47,7 +48,7 @@ void ReportCannotInstall() {
 
 // The licence control's window class comes with the rich edit library.
 void RunWizard() {
-    HMODULE richEdit = LoadLibraryW(L"Riched20.dll");
+    HMODULE richEdit = LoadSystemLibrary(L"Riched20.dll");
     if (richEdit == nullptr) {
         return;
     }
@@ -68,6 +69,7 @@ const wchar_t* LoadProductName() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     if (RefuseOtherProcessors()) {
         return 0;
     }

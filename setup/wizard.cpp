@@ -4,6 +4,7 @@
 #include "setup.h"
 
 #include "closer.h"
+#include "dlls.h"
 #include "system.h"
 #include "ui.h"
 
@@ -48,7 +49,7 @@ void UseThemedTexture(HWND dialog) {
     if (!IsWindowsXP()) {
         return;
     }
-    HMODULE uxTheme = LoadLibraryW(L"UxTheme.dll");
+    HMODULE uxTheme = LoadSystemLibrary(L"UxTheme.dll");
     if (uxTheme == nullptr) {
         return;
     }

@@ -4,6 +4,7 @@
 // file included, can be deleted.
 #include "format.h"
 #include "closer.h"
+#include "dlls.h"
 #include "module.h"
 #include "resource.h"
 #include "ui.h"
@@ -122,6 +123,7 @@ int LaunchUninstaller() {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     // Wrong or overlong arguments (a user opening the file by hand): nothing happens.
     if (!TakeArguments()) {
         return 0;

@@ -3,6 +3,7 @@
 // product title, the installed folder's name).
 #include "uninstaller.h"
 
+#include "dlls.h"
 #include "format.h"
 
 #include <shellapi.h>
@@ -24,6 +25,7 @@ bool TakeArguments(wchar_t** tokens) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     int count = 0;
     wchar_t** tokens = CommandLineToArgvW(GetCommandLineW(), &count);
     const bool taken = tokens != nullptr && count == 5 && TakeArguments(tokens);

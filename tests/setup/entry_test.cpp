@@ -190,6 +190,39 @@ TEST_F(SetupEntry, WithoutTheRichEditLibrarySetupUnpacksShowsNothingAndCleansUp)
     // TearDown checks that the unpacked files and their folder are gone.
 }
 
+// A riched20.dll planted beside setup, as in a Downloads folder, and preferred by
+// Wine over its own (it loads a DLL of that name from the program's folder only
+// when told to prefer native ones): setup loads the system's library, the
+// licence shows, and the planted one is never loaded.
+TEST_F(SetupEntry, ALibraryPlantedBesideSetupIsNeverLoaded) {
+    const std::wstring folder = TempFolder() + L"\\qg-planted";
+    DeleteTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"\\QuillGuardSetup.exe";
+    ASSERT_TRUE(CopyFileW(QG_SETUP_EXE, program.c_str(), FALSE));
+    std::wstring planted = QG_PLANTED_LIBRARY;
+    std::replace(planted.begin(), planted.end(), L'/', L'\\');
+    ASSERT_TRUE(CopyFileW(planted.c_str(), (folder + L"\\riched20.dll").c_str(), FALSE));
+
+    // Wine's per-program DLL override (an environment line given to the child is
+    // not read: the loader takes WINEDLLOVERRIDES from the Unix environment).
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe\\DllOverrides";
+    RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"riched20", REG_SZ, L"native,builtin",
+                    sizeof L"native,builtin");
+    const bool started = StartProgram(program, L"", &setup_);
+    const HWND wizard = started ? FindWizard(setup_.processId, 15000) : nullptr;
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe");
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(PathExists(folder + L"\\planted-loaded.txt")) << "the planted library ran";
+    ASSERT_NE(wizard, nullptr) << "no wizard within 15 s";
+    Click(wizard, kNext);
+    EXPECT_TRUE(WaitUntil([&] { return !ControlText(wizard, kLicence).empty(); }, 5000))
+        << "the licence is empty";
+    Click(wizard, kCancel);
+    EXPECT_EQ(WaitForExit(setup_, 10000), 0u);
+    DeleteTree(folder);
+}
+
 // A copy of setup whose string tables lack string 103 (an empty text, which
 // LoadStringW does not load), in every language.
 std::wstring SetupWithoutProductName(const std::wstring& folder) {
