@@ -1,5 +1,6 @@
 #include "dlls.h"
 
+#include "capacity.h"
 #include "format.h"
 
 void RestrictDllSearch() {
@@ -17,10 +18,10 @@ void RestrictDllSearch() {
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {
-    wchar_t system[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    wchar_t path[MAX_PATH];
-    if (length == 0 || length >= MAX_PATH || !JoinPath(path, MAX_PATH, system, name)) {
+    wchar_t system[PATH_CAPACITY];
+    const UINT length = GetSystemDirectoryW(system, PATH_CAPACITY);
+    wchar_t path[PATH_CAPACITY];
+    if (length == 0 || length >= PATH_CAPACITY || !JoinPath(path, PATH_CAPACITY, system, name)) {
         return nullptr;
     }
     return LoadLibraryW(path);

@@ -1,5 +1,6 @@
 #include "module.h"
 
+#include "capacity.h"
 #include "closer.h"
 #include "format.h"
 
@@ -27,11 +28,12 @@ const void* ModuleBytes(const wchar_t* resource, DWORD* size) {
     return loaded != nullptr ? LockResource(loaded) : nullptr;
 }
 
-bool TargetPath(wchar_t (&target)[MAX_PATH + 4], const wchar_t* folder, const wchar_t* fileName) {
+bool TargetPath(wchar_t (&target)[FORMATTED_PATH_CAPACITY], const wchar_t* folder,
+                const wchar_t* fileName) {
     const size_t folderLength = wcslen(folder);
     const bool endsInBackslash = folderLength > 0 && folder[folderLength - 1] == L'\\';
-    return FormatTo(target, MAX_PATH + 4, endsInBackslash ? L"%ls%ls" : L"%ls\\%ls", folder,
-                    fileName);
+    return FormatTo(target, FORMATTED_PATH_CAPACITY, endsInBackslash ? L"%ls%ls" : L"%ls\\%ls",
+                    folder, fileName);
 }
 
 bool WriteModule(const wchar_t* target, const void* bytes, DWORD size) {
@@ -74,7 +76,7 @@ bool HoldsBytes(HANDLE file, const void* bytes, DWORD size) {
 bool ExtractModule(const wchar_t* folder, const wchar_t* fileName, const wchar_t* resource) {
     DWORD size = 0;
     const void* bytes = ModuleBytes(resource, &size);
-    wchar_t target[MAX_PATH + 4];
+    wchar_t target[FORMATTED_PATH_CAPACITY];
     return bytes != nullptr && TargetPath(target, folder, fileName) &&
            WriteModule(target, bytes, size);
 }
@@ -82,7 +84,7 @@ bool ExtractModule(const wchar_t* folder, const wchar_t* fileName, const wchar_t
 HANDLE ExtractModuleHeld(const wchar_t* folder, const wchar_t* fileName, const wchar_t* resource) {
     DWORD size = 0;
     const void* bytes = ModuleBytes(resource, &size);
-    wchar_t target[MAX_PATH + 4];
+    wchar_t target[FORMATTED_PATH_CAPACITY];
     if (bytes == nullptr || !TargetPath(target, folder, fileName)) {
         return INVALID_HANDLE_VALUE;
     }

@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include "capacity.h"
 #include "format.h"
 #include "module.h"
 #include "system.h"
@@ -32,14 +33,14 @@ bool CreatePrivateFolder(const wchar_t* path) {
 bool ExtractSetupFiles() {
     // A temporary path that did not fit, or no fresh name, would leave the folder
     // undefined: fail at once.
-    wchar_t tempPath[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, tempPath);
-    if (length == 0 || length >= MAX_PATH) {
+    wchar_t tempPath[PATH_CAPACITY];
+    const DWORD length = GetTempPathW(PATH_CAPACITY, tempPath);
+    if (length == 0 || length >= PATH_CAPACITY) {
         return false;
     }
     // The platform reserves a fresh name (an empty file); it becomes the folder.
     // Anything that took the name in between makes the creation fail.
-    wchar_t name[MAX_PATH];
+    wchar_t name[PATH_CAPACITY];
     if (GetTempFileNameW(tempPath, L"qgs", 0, name) == 0) {
         return false;
     }
@@ -64,8 +65,8 @@ bool RemoveSetupFiles() {
 }
 
 bool DeleteFileInFolder(const wchar_t* folder, const wchar_t* name) {
-    wchar_t path[MAX_PATH + 4];
-    return JoinPath(path, MAX_PATH + 4, folder, name) && DeleteFileW(path) != FALSE;
+    wchar_t path[FORMATTED_PATH_CAPACITY];
+    return JoinPath(path, FORMATTED_PATH_CAPACITY, folder, name) && DeleteFileW(path) != FALSE;
 }
 
 bool IsNativeX64() {

@@ -9,5 +9,5 @@ HICON SetupIcon;
 HBRUSH WhiteBrush;
 HFONT TitleFont;
 wchar_t ProductName[PRODUCT_NAME_CAPACITY];
-wchar_t WizardTitle[WIZARD_TITLE_CAPACITY];
+wchar_t WizardTitle[TITLE_CAPACITY];
 int CurrentPage = PAGE_WELCOME;

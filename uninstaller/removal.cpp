@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr size_t kPathCapacity = MAX_PATH;
-
 constexpr const wchar_t* kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // The launcher's own file; the removal waits for the launcher before deleting it.
@@ -66,12 +64,12 @@ void WaitForLauncher() {
     HandleCloser process(
         parent != 0 ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent)
                     : nullptr);
-    wchar_t launcher[kPathCapacity];
-    wchar_t image[kPathCapacity];
-    DWORD imageLength = kPathCapacity;
+    wchar_t launcher[PATH_CAPACITY];
+    wchar_t image[PATH_CAPACITY];
+    DWORD imageLength = PATH_CAPACITY;
     // The parent's id may have been taken by another program since: only the
     // launcher's own file is worth waiting for.
-    if (process && JoinPath(launcher, kPathCapacity, LauncherFolder, kLauncherFile) &&
+    if (process && JoinPath(launcher, PATH_CAPACITY, LauncherFolder, kLauncherFile) &&
         QueryFullProcessImageNameW(process.Get(), 0, image, &imageLength) &&
         CompareStringOrdinal(image, -1, launcher, -1, TRUE) == CSTR_EQUAL) {
         WaitForSingleObject(process.Get(), kLauncherWaitMs);
@@ -81,11 +79,11 @@ void WaitForLauncher() {
 // The driver file that setup copied into the system's driver folder. A loaded
 // driver's file cannot be deleted: it goes at the restart.
 void RemoveDriverFile() {
-    wchar_t system[kPathCapacity];
-    const UINT length = GetSystemDirectoryW(system, kPathCapacity);
-    wchar_t path[kPathCapacity];
-    if (length > 0 && length < kPathCapacity &&
-        FormatTo(path, kPathCapacity, L"%ls\\Drivers\\%ls.sys", system, DRIVER_NAME)) {
+    wchar_t system[PATH_CAPACITY];
+    const UINT length = GetSystemDirectoryW(system, PATH_CAPACITY);
+    wchar_t path[PATH_CAPACITY];
+    if (length > 0 && length < PATH_CAPACITY &&
+        FormatTo(path, PATH_CAPACITY, L"%ls\\Drivers\\%ls.sys", system, DRIVER_NAME)) {
         DeleteNowOrAtRestart(path, false);
     }
 }
@@ -93,8 +91,8 @@ void RemoveDriverFile() {
 // The maker's folder goes with its last product; one that still holds another
 // product stays.
 void RemoveParentFolder() {
-    wchar_t parent[kPathCapacity];
-    if (!FormatTo(parent, kPathCapacity, L"%ls", LauncherFolder)) {
+    wchar_t parent[PATH_CAPACITY];
+    if (!FormatTo(parent, PATH_CAPACITY, L"%ls", LauncherFolder)) {
         return;
     }
     wchar_t* last = wcsrchr(parent, L'\\');
@@ -107,9 +105,9 @@ void RemoveParentFolder() {
     }
     // Scheduled only when the installed folder (itself going at the restart) is
     // all that is left in it.
-    wchar_t pattern[kPathCapacity];
+    wchar_t pattern[PATH_CAPACITY];
     WIN32_FIND_DATAW found;
-    if (!FormatTo(pattern, kPathCapacity, L"%ls\\*", parent)) {
+    if (!FormatTo(pattern, PATH_CAPACITY, L"%ls\\*", parent)) {
         return;
     }
     FindCloser search(FindFirstFileW(pattern, &found));
@@ -207,8 +205,8 @@ unsigned RemoveDriverService(const wchar_t* serviceName) {
 }
 
 int DeleteFolderFiles(const wchar_t* folder) {
-    wchar_t pattern[kPathCapacity];
-    if (!FormatTo(pattern, kPathCapacity, L"%ls\\*.*", folder)) {
+    wchar_t pattern[PATH_CAPACITY];
+    if (!FormatTo(pattern, PATH_CAPACITY, L"%ls\\*.*", folder)) {
         return 1;
     }
     WIN32_FIND_DATAW found;
@@ -222,8 +220,8 @@ int DeleteFolderFiles(const wchar_t* folder) {
             continue;
         }
         // A path that does not fit would name another file: such an entry stays.
-        wchar_t path[kPathCapacity];
-        if (JoinPath(path, kPathCapacity, folder, found.cFileName)) {
+        wchar_t path[PATH_CAPACITY];
+        if (JoinPath(path, PATH_CAPACITY, folder, found.cFileName)) {
             DeleteNowOrAtRestart(path, false);
         }
     } while (FindNextFileW(search.Get(), &found));

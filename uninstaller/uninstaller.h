@@ -3,11 +3,11 @@
 // offers to restart the PC.
 #pragma once
 
+#include "capacity.h"
+
 #include <windows.h>
 
 #include <atomic>
-
-constexpr size_t ARGUMENT_CAPACITY = 256;
 
 // Ends the wait box (wParam 0, lParam 0).
 constexpr UINT WM_REMOVAL_DONE = WM_USER + 1;
