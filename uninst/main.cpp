@@ -2,6 +2,7 @@
 // three quoted arguments. It writes the uninstaller it carries into the temporary
 // folder and starts it there, so that the installed folder, this program's own
 // file included, can be deleted.
+#include "arguments.h"
 #include "capacity.h"
 #include "format.h"
 #include "closer.h"
@@ -34,15 +35,11 @@ constexpr int ERROR_NOT_WRITTEN = 4;
 constexpr int LAUNCHED = -1;
 
 // Exactly three arguments, each whole: a cut one would pass on another name.
-bool TakeArguments() {
-    int count = 0;
-    wchar_t** tokens = CommandLineToArgvW(GetCommandLineW(), &count);
-    const bool taken = tokens != nullptr && count == 4 &&
-                       FormatTo(UninstallEntryName, TITLE_CAPACITY, L"%ls", tokens[1]) &&
-                       FormatTo(ProductTitle, TEXT_CAPACITY, L"%ls", tokens[2]) &&
-                       FormatTo(ProductFolderName, TEXT_CAPACITY, L"%ls", tokens[3]);
-    LocalFree(tokens);
-    return taken;
+bool TakeLauncherArguments() {
+    const ArgumentBuffer buffers[] = {{UninstallEntryName, TITLE_CAPACITY},
+                                      {ProductTitle, TEXT_CAPACITY},
+                                      {ProductFolderName, TEXT_CAPACITY}};
+    return TakeArguments(buffers, 3);
 }
 
 void ShowError(const wchar_t* text) {
@@ -121,7 +118,7 @@ int LaunchUninstaller() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearch();
     // Wrong or overlong arguments (a user opening the file by hand): nothing happens.
-    if (!TakeArguments()) {
+    if (!TakeLauncherArguments()) {
         return 0;
     }
     if (!IsUserAnAdmin()) {
