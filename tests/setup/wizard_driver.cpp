@@ -67,49 +67,24 @@ void Kill(const Started& started) {
 
 namespace {
 
-struct Search {
-    DWORD processId;
-    bool wantBox; // a message box, not the wizard
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<Search*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (search->processId != 0 && owner != search->processId) {
-        return TRUE;
-    }
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (std::wstring(className) != L"#32770" || !IsWindowVisible(window)) {
-        return TRUE;
-    }
-    // The wizard has its Next button; a message box has its text control.
-    const bool isWizard = GetDlgItem(window, kNext) != nullptr;
-    const bool isBox = !isWizard && GetDlgItem(window, 0xFFFF) != nullptr;
-    if (search->wantBox ? isBox : isWizard) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+// The wizard has its Next button; a message box has its text control.
+bool IsWizard(HWND window) {
+    return GetDlgItem(window, kNext) != nullptr;
+}
+bool IsMessageBox(HWND window) {
+    return !IsWizard(window) && GetDlgItem(window, 0xFFFF) != nullptr;
 }
 
-HWND FindDialog(DWORD processId, bool wantBox, DWORD timeoutMs) {
-    Search search = {processId, wantBox, nullptr};
-    WaitUntil(
-        [&] {
-            EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
+template <typename Kind> HWND WaitForDialogOf(DWORD processId, Kind kind, DWORD timeoutMs) {
+    return WaitForDialog(
+        [&](HWND w) { return (processId == 0 || ProcessOf(w) == processId) && kind(w); },
         timeoutMs);
-    return search.found;
 }
 
 } // namespace
 
 HWND FindWizard(DWORD processId, DWORD timeoutMs) {
-    HWND wizard = FindDialog(processId, false, timeoutMs);
+    HWND wizard = WaitForDialogOf(processId, IsWizard, timeoutMs);
     // Initialised: the placeholder title has been replaced.
     if (wizard != nullptr &&
         !WaitUntil([&] { return ControlText(wizard, kTitle) != L"Title"; }, timeoutMs)) {
@@ -119,18 +94,7 @@ HWND FindWizard(DWORD processId, DWORD timeoutMs) {
 }
 
 HWND FindMessageBox(DWORD processId, DWORD timeoutMs) {
-    return FindDialog(processId, true, timeoutMs);
-}
-
-std::wstring WindowText(HWND window) {
-    wchar_t text[4096] = {};
-    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000,
-                        nullptr);
-    return text;
-}
-
-std::wstring ControlText(HWND dialog, int id) {
-    return WindowText(GetDlgItem(dialog, id));
+    return WaitForDialogOf(processId, IsMessageBox, timeoutMs);
 }
 
 bool IsShown(HWND dialog, int id) {
@@ -172,7 +136,7 @@ BoxAnswer AnswerMessageBox(DWORD processId, int answer, DWORD timeoutMs) {
     }
     seen.found = true;
     seen.caption = WindowText(box);
-    seen.text = ControlText(box, 0xFFFF);
+    seen.text = BoxText(box);
     // Wine's icon control has the id 0x440, Windows' 0x14.
     for (int id : {0x440, 0x14}) {
         if (GetDlgItem(box, id) != nullptr) {
@@ -188,8 +152,7 @@ BoxAnswer AnswerMessageBox(DWORD processId, int answer, DWORD timeoutMs) {
     seen.hasCancel = has(IDCANCEL);
     seen.hasYes = has(IDYES);
     seen.hasNo = has(IDNO);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
+    Answer(box, answer);
     // Gone before the next search, so that it cannot be found twice.
     WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
     return seen;

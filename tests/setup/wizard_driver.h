@@ -3,6 +3,8 @@
 // by the wizard tests, the autopilot and the screenshots.
 #pragma once
 
+#include "../support/window_driver.h"
+
 #include <windows.h>
 
 #include <string>
@@ -39,8 +41,6 @@ HWND FindWizard(DWORD processId, DWORD timeoutMs);
 // process when it is 0; null after `timeoutMs`.
 HWND FindMessageBox(DWORD processId, DWORD timeoutMs);
 
-std::wstring WindowText(HWND window);
-std::wstring ControlText(HWND dialog, int id);
 bool IsShown(HWND dialog, int id);
 bool IsEnabled(HWND dialog, int id);
 bool IsChecked(HWND dialog, int id);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../setup/setup_support.h"
+#include "../support/window_driver.h"
 
 #include "closer.h"
 
@@ -152,63 +153,6 @@ inline bool StartProgram(const std::wstring& exe, const std::wstring& commandLin
     return true;
 }
 
-// The exit code once the process has ended within `timeoutMs`; STILL_ACTIVE if not.
-inline DWORD ExitCodeAfter(HANDLE process, DWORD timeoutMs) {
-    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
-        return STILL_ACTIVE;
-    }
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process, &code);
-    return code;
-}
-
-inline std::wstring WindowText(HWND window) {
-    wchar_t text[2048] = {};
-    GetWindowTextW(window, text, 2048);
-    return text;
-}
-
-// A message box's or dialog's text, as another process sees it.
-inline std::wstring BoxText(HWND box) {
-    wchar_t text[2048] = {};
-    GetDlgItemTextW(box, 0xFFFF, text, 2048);
-    return text;
-}
-
-inline DWORD ProcessOf(HWND window) {
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    return id;
-}
-
-// A visible dialog-class top-level window for which `accept(window)` holds.
-template <typename Accept> HWND FindDialog(Accept accept) {
-    struct Search {
-        Accept* accept;
-        HWND found;
-    } search = {&accept, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(context);
-            wchar_t className[16] = {};
-            GetClassNameW(window, className, 16);
-            if (std::wstring(className) == L"#32770" && IsWindowVisible(window) &&
-                (*s->accept)(window)) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-template <typename Accept> HWND WaitForDialog(Accept accept, DWORD timeoutMs = 10000) {
-    HWND found = nullptr;
-    WaitUntil([&] { return (found = FindDialog(accept)) != nullptr; }, timeoutMs);
-    return found;
-}
-
 // A box of another process with this caption.
 inline HWND WaitForBoxOf(DWORD process, const std::wstring& caption, DWORD timeoutMs = 10000) {
     return WaitForDialog(
@@ -238,10 +182,6 @@ inline void EndStrayPrograms() {
         TerminateProcess(process.Get(), 1);
         WaitForSingleObject(process.Get(), 5000);
     }
-}
-
-inline void Answer(HWND box, int button) {
-    PostMessageW(box, WM_COMMAND, button, 0);
 }
 
 // The command line and current folder of another process, read from its process
