@@ -1,6 +1,7 @@
-// Built as riched20.dll and planted beside a copy of setup, as a stranger could
-// plant it in a Downloads folder: when loaded, it writes "planted-loaded.txt"
-// beside itself. It registers no window class, so setup cannot use it.
+// Built as a DLL of a system name (riched20.dll, uxtheme.dll) and planted beside
+// a program, as a stranger could plant it in a Downloads or temporary folder:
+// when loaded, it writes "planted-loaded.txt" beside itself. It exports nothing,
+// so nobody can use it.
 #include <windows.h>
 
 #include <cwchar>

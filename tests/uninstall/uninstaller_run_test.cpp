@@ -102,6 +102,33 @@ TEST_F(UninstallerRunTest, AnythingButFiveFieldsShowsTheCommandLineAndRemovesNot
     EXPECT_TRUE(PathExists(InstalledFolder() + L"\\quilldrv.sys"));
 }
 
+// Wine's user32 loads uxtheme.dll by name once a window is shown. One planted
+// beside the uninstaller in the temporary folder, with Wine told to prefer
+// native DLLs for the program, is never loaded: the search is kept to the
+// system folder.
+TEST_F(UninstallerRunTest, ALibraryPlantedBesideTheUninstallerIsNeverLoaded) {
+    const std::wstring folder = TempFolder() + L"\\qg-planted";
+    DeleteTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"\\_uninst.bin";
+    ASSERT_TRUE(CopyFileW(UninstallerExe().c_str(), program.c_str(), FALSE));
+    std::wstring planted = QG_PLANTED_UXTHEME;
+    std::replace(planted.begin(), planted.end(), L'/', L'\\');
+    ASSERT_TRUE(CopyFileW(planted.c_str(), (folder + L"\\uxtheme.dll").c_str(), FALSE));
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\_uninst.bin\\DllOverrides";
+    RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"uxtheme", REG_SZ, L"native,builtin",
+                    sizeof L"native,builtin");
+    // Too few fields: the program shows its one box and removes nothing.
+    const bool started = StartProgram(program, Quoted(program), program_);
+    HWND box = started ? WaitForBoxOf(program_.id, L"Parameter error!") : nullptr;
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\_uninst.bin");
+    ASSERT_NE(box, nullptr) << "no box within 10 s";
+    EXPECT_FALSE(PathExists(folder + L"\\planted-loaded.txt")) << "the planted library ran";
+    Answer(box, IDOK);
+    EXPECT_EQ(ExitCodeAfter(program_.process.Get(), 10000), 0u);
+    DeleteTree(folder);
+}
+
 // A failed first step skips the rest; the restart question is asked all the same,
 // here with a title of the longest accepted length.
 TEST_F(UninstallerRunTest, TheRestartQuestionFollowsAFailedRemoval) {
