@@ -6,12 +6,6 @@
 
 #include <vector>
 
-Started::~Started() {
-    if (process != nullptr) {
-        CloseHandle(process);
-    }
-}
-
 bool StartProgram(const std::wstring& program, const std::wstring& arguments, Started* started,
                   const wchar_t* const* environment, size_t environmentCount) {
     std::wstring command = L"\"" + program + L"\"";
@@ -41,27 +35,27 @@ bool StartProgram(const std::wstring& program, const std::wstring& arguments, St
         return false;
     }
     CloseHandle(info.hThread);
-    started->process = info.hProcess;
-    started->processId = info.dwProcessId;
+    started->process.Reset(info.hProcess);
+    started->id = info.dwProcessId;
     return true;
 }
 
 DWORD WaitForExit(const Started& started, DWORD timeoutMs) {
     DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(started.process, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(started.process, &code);
+    if (WaitForSingleObject(started.process.Get(), timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(started.process.Get(), &code);
     }
     return code;
 }
 
 bool HasEnded(const Started& started) {
-    return WaitForSingleObject(started.process, 0) == WAIT_OBJECT_0;
+    return WaitForSingleObject(started.process.Get(), 0) == WAIT_OBJECT_0;
 }
 
 void Kill(const Started& started) {
-    if (started.process != nullptr && !HasEnded(started)) {
-        TerminateProcess(started.process, 99);
-        WaitForSingleObject(started.process, 5000);
+    if (started.process && !HasEnded(started)) {
+        TerminateProcess(started.process.Get(), 99);
+        WaitForSingleObject(started.process.Get(), 5000);
     }
 }
 
@@ -198,7 +192,7 @@ bool InstallThroughWizard(const std::wstring& program, std::wstring* failure) {
     if (!StartProgram(program, L"", &setup)) {
         return Fail(failure, L"setup could not be started");
     }
-    const HWND wizard = FindWizard(setup.processId, 30000);
+    const HWND wizard = FindWizard(setup.id, 30000);
     if (wizard == nullptr) {
         Kill(setup);
         return Fail(failure, L"no wizard within 30 s");
@@ -208,12 +202,12 @@ bool InstallThroughWizard(const std::wstring& program, std::wstring* failure) {
         return Fail(failure, L"the confirmation page was not reached within 5 s");
     }
     Click(wizard, kNext);
-    const BoxAnswer question = AnswerMessageBox(setup.processId, IDCANCEL, 60000);
+    const BoxAnswer question = AnswerMessageBox(setup.id, IDCANCEL, 60000);
     if (!question.found) {
         Kill(setup);
         return Fail(failure, L"no restart question within 60 s (the install failed?)");
     }
-    if (!WaitUntil([&] { return FindMessageBox(setup.processId, 0) == nullptr; }, 5000)) {
+    if (!WaitUntil([&] { return FindMessageBox(setup.id, 0) == nullptr; }, 5000)) {
         Kill(setup);
         return Fail(failure, L"the restart question stayed for 5 s after Cancel");
     }

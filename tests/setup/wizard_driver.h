@@ -13,16 +13,6 @@
 constexpr int kTitle = 1001, kMessage = 1002, kBack = 1003, kNext = 1004, kLicence = 1005,
               kDisagree = 1006, kAgree = 1007, kLicencePrompt = 1008, kCancel = IDCANCEL;
 
-// A started program; the handles close with the record.
-struct Started {
-    HANDLE process = nullptr;
-    DWORD processId = 0;
-    Started() = default;
-    Started(const Started&) = delete;
-    Started& operator=(const Started&) = delete;
-    ~Started();
-};
-
 // Starts `program` with `arguments` (may be empty); `environment` lines
 // ("NAME=value") are added to this process's environment for the child only.
 bool StartProgram(const std::wstring& program, const std::wstring& arguments, Started* started,

@@ -2,11 +2,18 @@
 // and the uninstall tests: find a dialog or message box, read it, answer it.
 #pragma once
 
+#include "closer.h"
 #include "wine_support.h"
 
 #include <windows.h>
 
 #include <string>
+
+// A started program; its handle closes with the record.
+struct Started {
+    HandleCloser process;
+    DWORD id = 0;
+};
 
 // A window's text, also a control's of another process (GetWindowTextW would
 // give only a caption there).

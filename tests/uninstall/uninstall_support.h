@@ -130,12 +130,6 @@ private:
 
 // --- Programs under test -------------------------------------------------------
 
-// A started program; its handles close with the record.
-struct Started {
-    HandleCloser process;
-    DWORD id = 0;
-};
-
 // Starts `exe` with the given command line (the whole of it, program name included).
 inline bool StartProgram(const std::wstring& exe, const std::wstring& commandLine,
                          Started& started) {
