@@ -20,6 +20,12 @@ public:
         Reset();
         return &handle_;
     }
+    // Hands the handle over; the closer then holds none.
+    T Release() {
+        T handle = handle_;
+        handle_ = T{};
+        return handle;
+    }
     explicit operator bool() const {
         return handle_ != T{} && (void*)handle_ != INVALID_HANDLE_VALUE;
     }

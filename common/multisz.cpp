@@ -74,8 +74,9 @@ bool MultiSzPrepend(const char16_t* entry, MultiSzBlock& holder) {
 
 MultiSzBlock MultiSzFromBytes(const void* data, size_t bytes) {
     const size_t count = bytes / sizeof(char16_t);
-    // Room for every stored character and a final null behind them.
-    MultiSzBlock list(static_cast<char16_t*>(std::calloc(count + 1, sizeof(char16_t))));
+    // Room for every stored character, a null for a last string stored without
+    // one, and the final null.
+    MultiSzBlock list(static_cast<char16_t*>(std::calloc(count + 2, sizeof(char16_t))));
     if (!list) {
         return list;
     }
@@ -83,18 +84,16 @@ MultiSzBlock MultiSzFromBytes(const void* data, size_t bytes) {
     if (count > 0) { // no data may come as a null pointer, which memcpy must not get
         std::memcpy(chars, data, count * sizeof(char16_t));
     }
-    // Keep the complete strings: the list ends at the first empty string, or
-    // behind the last string whose null lies within the data.
+    // The list ends at the first empty string or at the end of the data. A last
+    // string without its null is still an entry: the system reads it as one, and
+    // dropping it would lose a filter when the list is written back.
     size_t end = 0;
     while (end < count && chars[end] != 0) {
-        size_t next = end;
-        while (next < count && chars[next] != 0) {
-            ++next;
+        while (end < count && chars[end] != 0) {
+            ++end;
         }
-        if (next == count) {
-            break; // no null within the data: not a complete string
-        }
-        end = next + 1;
+        chars[end] = 0; // already there, or the spare null behind the data
+        ++end;
     }
     chars[end] = 0;
     return list;

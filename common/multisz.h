@@ -30,9 +30,9 @@ size_t MultiSzRemove(const char16_t* entry, char16_t* list, size_t* resultLength
 // entry behind it); the holder then keeps its list.
 bool MultiSzPrepend(const char16_t* entry, MultiSzBlock& holder);
 
-// A well-formed list from stored data of any size: the complete strings found
-// within `bytes` (up to the first empty string), closed by a final null. Data of
-// 0 or 1 byte is the empty list; a trailing string without its null within the
-// data and an odd last byte are dropped. Never reads past `bytes`. Null when no
-// memory could be had.
+// A well-formed list from stored data of any size: the strings found within
+// `bytes` up to the first empty string, closed by a final null. A last string
+// without its null within the data is kept; an odd last byte is dropped; data of
+// 0 or 1 byte is the empty list. Never reads past `bytes`. Null when no memory
+// could be had.
 MultiSzBlock MultiSzFromBytes(const void* data, size_t bytes);

@@ -27,8 +27,12 @@ bool ReadMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name, Mul
     }
     DWORD type = 0;
     DWORD bytes = 0;
-    if (RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) {
+    const LSTATUS asked = RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &bytes);
+    if (asked == ERROR_FILE_NOT_FOUND) {
         return true; // no such value
+    }
+    if (asked != ERROR_SUCCESS) {
+        return false; // a value we cannot see may still hold entries: never take it as absent
     }
     // One spare byte, so that an empty value still gets a block of its own.
     std::unique_ptr<BYTE, decltype(&std::free)> data(static_cast<BYTE*>(std::malloc(bytes + 1)),

@@ -7,9 +7,9 @@
 
 #include "multisz.h"
 
-// True with `list` empty when the value does not exist; true with the value's
-// strings otherwise. False when the key cannot be opened or created, the value is
-// not REG_MULTI_SZ, or it cannot be read.
+// True with `list` empty when the value does not exist (ERROR_FILE_NOT_FOUND);
+// true with the value's strings otherwise. False when the key cannot be opened or
+// created, the value is not REG_MULTI_SZ, or any query of it fails otherwise.
 bool ReadMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name, MultiSzBlock& list);
 
 bool WriteMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name, const char16_t* list);

@@ -1,17 +1,16 @@
 #include "ui.h"
 
+#include "capacity.h"
 #include "placement.h"
 
 namespace {
 
-constexpr int kTextCapacity = 1024;
-
-wchar_t SharedText[kTextCapacity];
+wchar_t SharedText[TEXT_CAPACITY];
 
 void ShowLastErrorWarning() {
     const DWORD error = GetLastError();
-    wchar_t text[kTextCapacity] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, text, kTextCapacity, nullptr);
+    wchar_t text[TEXT_CAPACITY] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, text, TEXT_CAPACITY, nullptr);
     MessageBoxW(nullptr, text, nullptr, MB_OK | MB_ICONWARNING);
 }
 
@@ -30,7 +29,7 @@ wchar_t* LoadResStringTo(UINT id, wchar_t* buffer, int capacity) {
 
 const wchar_t* LoadResString(UINT id) {
     SharedText[0] = 0;
-    return LoadResStringTo(id, SharedText, kTextCapacity);
+    return LoadResStringTo(id, SharedText, TEXT_CAPACITY);
 }
 
 void CenterWindow(HWND window) {

@@ -2,6 +2,7 @@
 // driver service and filter registration, and the install worker thread.
 #pragma once
 
+#include "capacity.h"
 #include "names.h"
 
 #include <windows.h>
@@ -42,7 +43,7 @@ constexpr UINT WM_INSTALL_FAILED = WM_APP + 2;
 // --- Process-wide state, written once before the install thread starts -------
 
 // The extraction folder, without a trailing backslash (written by ExtractSetupFiles).
-extern wchar_t ExtractFolder[MAX_PATH];
+extern wchar_t ExtractFolder[PATH_CAPACITY];
 // The wizard dialog, which receives the install's result message.
 extern HWND WizardWindow;
 

@@ -1,24 +1,51 @@
 #include "engine.h"
 
+#include "capacity.h"
 #include "format.h"
 #include "module.h"
 #include "system.h"
 
+#include <sddl.h>
+
+namespace {
+
+// What the elevated install copies into Program Files and the driver folder must
+// not be swapped by the user's own unelevated programs in between: only
+// administrators and the system have access, nothing is inherited from the
+// temporary folder, and the files written into the folder inherit this.
+constexpr const wchar_t* kExtractFolderSecurity = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+// Creates the folder new, with that security; false when the name exists.
+bool CreatePrivateFolder(const wchar_t* path) {
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof attributes;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kExtractFolderSecurity, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr)) {
+        return false;
+    }
+    const bool created = CreateDirectoryW(path, &attributes) != FALSE;
+    LocalFree(attributes.lpSecurityDescriptor);
+    return created;
+}
+
+} // namespace
+
 bool ExtractSetupFiles() {
     // A temporary path that did not fit, or no fresh name, would leave the folder
     // undefined: fail at once.
-    wchar_t tempPath[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, tempPath);
-    if (length == 0 || length >= MAX_PATH) {
+    wchar_t tempPath[PATH_CAPACITY];
+    const DWORD length = GetTempPathW(PATH_CAPACITY, tempPath);
+    if (length == 0 || length >= PATH_CAPACITY) {
         return false;
     }
     // The platform reserves a fresh name (an empty file); it becomes the folder.
-    wchar_t name[MAX_PATH];
+    // Anything that took the name in between makes the creation fail.
+    wchar_t name[PATH_CAPACITY];
     if (GetTempFileNameW(tempPath, L"qgs", 0, name) == 0) {
         return false;
     }
     DeleteFileW(name);
-    if (!CreateDirectoryW(name, nullptr)) {
+    if (!CreatePrivateFolder(name)) {
         return false;
     }
     lstrcpyW(ExtractFolder, name);
@@ -38,8 +65,8 @@ bool RemoveSetupFiles() {
 }
 
 bool DeleteFileInFolder(const wchar_t* folder, const wchar_t* name) {
-    wchar_t path[MAX_PATH + 4];
-    return JoinPath(path, MAX_PATH + 4, folder, name) && DeleteFileW(path) != FALSE;
+    wchar_t path[FORMATTED_PATH_CAPACITY];
+    return JoinPath(path, FORMATTED_PATH_CAPACITY, folder, name) && DeleteFileW(path) != FALSE;
 }
 
 bool IsNativeX64() {

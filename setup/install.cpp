@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include "capacity.h"
 #include "closer.h"
 #include "format.h"
 #include "registry.h"
@@ -8,12 +9,10 @@
 
 namespace {
 
-constexpr size_t kPathCapacity = MAX_PATH + 4;
-
 // Creates the folder unless something (a folder, or even a file) exists there.
 bool AppendAndCreateFolder(wchar_t* path, const wchar_t* const* parts, size_t count) {
     for (size_t i = 0; i < count; ++i) {
-        if (!AppendTo(path, kPathCapacity, parts[i])) {
+        if (!AppendTo(path, FORMATTED_PATH_CAPACITY, parts[i])) {
             return false;
         }
     }
@@ -24,10 +23,10 @@ bool AppendAndCreateFolder(wchar_t* path, const wchar_t* const* parts, size_t co
 // Copies ExtractFolder\name into the folder; a read-only leftover of an earlier
 // install is made writable first, and the copy ends with normal attributes.
 bool CopyIntoFolder(const wchar_t* folder, const wchar_t* name) {
-    wchar_t source[kPathCapacity];
-    wchar_t target[kPathCapacity];
-    if (!JoinPath(source, kPathCapacity, ExtractFolder, name) ||
-        !JoinPath(target, kPathCapacity, folder, name)) {
+    wchar_t source[FORMATTED_PATH_CAPACITY];
+    wchar_t target[FORMATTED_PATH_CAPACITY];
+    if (!JoinPath(source, FORMATTED_PATH_CAPACITY, ExtractFolder, name) ||
+        !JoinPath(target, FORMATTED_PATH_CAPACITY, folder, name)) {
         return false;
     }
     SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
@@ -37,7 +36,7 @@ bool CopyIntoFolder(const wchar_t* folder, const wchar_t* name) {
 }
 
 bool RunInstallSteps() {
-    wchar_t folder[kPathCapacity];
+    wchar_t folder[FORMATTED_PATH_CAPACITY];
     // Without Program Files every later path would be undefined.
     if (FAILED(
             SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, folder))) {

@@ -3,6 +3,7 @@
 #include "setup.h"
 
 #include "closer.h"
+#include "dlls.h"
 #include "ui.h"
 
 #include "resources/resource.h"
@@ -26,14 +27,14 @@ void CreateWizardObjects(HINSTANCE instance) {
 // The name holds at most 31 characters and the suffix is fixed: the title fits.
 void BuildWizardTitle() {
     WizardTitle[0] = 0;
-    AppendTo(WizardTitle, WIZARD_TITLE_CAPACITY, LoadProductName());
-    AppendTo(WizardTitle, WIZARD_TITLE_CAPACITY, L" ");
-    AppendTo(WizardTitle, WIZARD_TITLE_CAPACITY, VERSION_SUFFIX);
+    AppendTo(WizardTitle, TITLE_CAPACITY, LoadProductName());
+    AppendTo(WizardTitle, TITLE_CAPACITY, L" ");
+    AppendTo(WizardTitle, TITLE_CAPACITY, VERSION_SUFFIX);
 }
 
 // Installed means: the driver's service key opens with full access.
 bool IsProductInstalled() {
-    wchar_t path[PATH_TEXT_CAPACITY];
+    wchar_t path[PATH_CAPACITY];
     if (!FormatPath(path, L"System\\CurrentControlSet\\Services\\%ls", DRIVER_NAME)) {
         return false;
     }
@@ -47,7 +48,7 @@ void ReportCannotInstall() {
 
 // The licence control's window class comes with the rich edit library.
 void RunWizard() {
-    HMODULE richEdit = LoadLibraryW(L"Riched20.dll");
+    HMODULE richEdit = LoadSystemLibrary(L"Riched20.dll");
     if (richEdit == nullptr) {
         return;
     }
@@ -64,10 +65,11 @@ void DeleteWizardObjects() {
 
 const wchar_t* LoadProductName() {
     ProductName[0] = 0;
-    return LoadResStringTo(IDS_PRODUCT_NAME, ProductName, PRODUCT_NAME_CAPACITY);
+    return LoadResStringTo(IDS_PRODUCT_NAME, ProductName, static_cast<int>(PRODUCT_NAME_CAPACITY));
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     if (RefuseOtherProcessors()) {
         return 0;
     }

@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include "capacity.h"
 #include "closer.h"
 #include "format.h"
 
@@ -11,8 +12,8 @@ bool SetDword(HKEY key, const wchar_t* name, DWORD value) {
 }
 
 bool OpenServiceKey(const wchar_t* driverName, KeyCloser* key) {
-    wchar_t keyPath[MAX_PATH];
-    return FormatTo(keyPath, MAX_PATH, L"%ls%ls", SERVICES_KEY, driverName) &&
+    wchar_t keyPath[PATH_CAPACITY];
+    return FormatTo(keyPath, PATH_CAPACITY, L"%ls%ls", SERVICES_KEY, driverName) &&
            RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, const_cast<wchar_t*>(L""),
                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key->Put(),
                            nullptr) == ERROR_SUCCESS;
@@ -22,15 +23,15 @@ bool OpenServiceKey(const wchar_t* driverName, KeyCloser* key) {
 
 unsigned InstallDriverService(const wchar_t* sourceFolder, const wchar_t* driverName) {
     // A system directory that does not fit the buffer counts as not found.
-    wchar_t target[MAX_PATH];
-    const UINT systemLength = GetSystemDirectoryW(target, MAX_PATH);
-    if (systemLength == 0 || systemLength >= MAX_PATH ||
-        !FormatTo(target + systemLength, MAX_PATH - systemLength, L"\\Drivers\\%ls.sys",
+    wchar_t target[PATH_CAPACITY];
+    const UINT systemLength = GetSystemDirectoryW(target, PATH_CAPACITY);
+    if (systemLength == 0 || systemLength >= PATH_CAPACITY ||
+        !FormatTo(target + systemLength, PATH_CAPACITY - systemLength, L"\\Drivers\\%ls.sys",
                   driverName)) {
         return INSTALL_RESULT_NO_SYSTEM_DIRECTORY;
     }
-    wchar_t source[MAX_PATH];
-    if (!FormatTo(source, MAX_PATH, L"%ls\\%ls.sys", sourceFolder, driverName) ||
+    wchar_t source[PATH_CAPACITY];
+    if (!FormatTo(source, PATH_CAPACITY, L"%ls\\%ls.sys", sourceFolder, driverName) ||
         !CopyFileW(source, target, FALSE)) {
         return INSTALL_RESULT_COPY_FAILED;
     }

@@ -2,6 +2,7 @@
 // the hand-over to installed uninstallers.
 #pragma once
 
+#include "capacity.h"
 #include "engine.h"
 #include "format.h"
 
@@ -18,9 +19,6 @@ constexpr int PAGE_FAILED = 6;
 
 // --- Process-wide objects, written on the main thread ---------------------------
 
-constexpr int PRODUCT_NAME_CAPACITY = 32;
-constexpr int WIZARD_TITLE_CAPACITY = 64;
-
 extern HINSTANCE SetupInstance;
 extern HICON SetupIcon;
 extern HBRUSH WhiteBrush;
@@ -28,24 +26,21 @@ extern HFONT TitleFont; // made by the wizard; null until then
 extern wchar_t ProductName[PRODUCT_NAME_CAPACITY];
 // Product name, a space, "Ver.2.0.0": caption of the wizard and of setup's own box,
 // and the one argument of every formatted page text.
-extern wchar_t WizardTitle[WIZARD_TITLE_CAPACITY];
+extern wchar_t WizardTitle[TITLE_CAPACITY];
 extern int CurrentPage;
 
 // --- The two bounded formatters (fail instead of cutting) -----------------------
 
-constexpr size_t PATH_TEXT_CAPACITY = 260;
-constexpr size_t LINE_TEXT_CAPACITY = 1024;
-
 // Registry paths, search patterns, folder and file paths.
 template <typename... Args>
-bool FormatPath(wchar_t (&buffer)[PATH_TEXT_CAPACITY], const wchar_t* format, Args... args) {
-    return FormatTo(buffer, PATH_TEXT_CAPACITY, format, args...);
+bool FormatPath(wchar_t (&buffer)[PATH_CAPACITY], const wchar_t* format, Args... args) {
+    return FormatTo(buffer, PATH_CAPACITY, format, args...);
 }
 
 // The uninstall launcher's argument line.
 template <typename... Args>
-bool FormatLine(wchar_t (&buffer)[LINE_TEXT_CAPACITY], const wchar_t* format, Args... args) {
-    return FormatTo(buffer, LINE_TEXT_CAPACITY, format, args...);
+bool FormatLine(wchar_t (&buffer)[TEXT_CAPACITY], const wchar_t* format, Args... args) {
+    return FormatTo(buffer, TEXT_CAPACITY, format, args...);
 }
 
 // --- Entry and hand-over --------------------------------------------------------

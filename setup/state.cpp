@@ -1,7 +1,7 @@
 // Setup's process-wide state, in one place.
 #include "setup.h"
 
-wchar_t ExtractFolder[MAX_PATH];
+wchar_t ExtractFolder[PATH_CAPACITY];
 HWND WizardWindow;
 
 HINSTANCE SetupInstance;
@@ -9,5 +9,5 @@ HICON SetupIcon;
 HBRUSH WhiteBrush;
 HFONT TitleFont;
 wchar_t ProductName[PRODUCT_NAME_CAPACITY];
-wchar_t WizardTitle[WIZARD_TITLE_CAPACITY];
+wchar_t WizardTitle[TITLE_CAPACITY];
 int CurrentPage = PAGE_WELCOME;

@@ -21,8 +21,8 @@ bool IsFile(const wchar_t* path) {
 // paths, suffix or argument line would not fit are skipped: a cut text would name
 // another folder or another product.
 void StartLauncher(const wchar_t* base, const wchar_t* folderName) {
-    wchar_t folder[PATH_TEXT_CAPACITY];
-    wchar_t launcher[PATH_TEXT_CAPACITY];
+    wchar_t folder[PATH_CAPACITY];
+    wchar_t launcher[PATH_CAPACITY];
     if (!FormatPath(folder, L"%ls%ls", base, folderName) ||
         !FormatPath(launcher, L"%ls\\%ls", folder, LAUNCHER_FILE) || !IsFile(launcher)) {
         return;
@@ -35,7 +35,7 @@ void StartLauncher(const wchar_t* base, const wchar_t* folderName) {
     }
     const wchar_t* suffix = folderName + keyLength;
     const wchar_t* name = LoadProductName();
-    wchar_t arguments[LINE_TEXT_CAPACITY];
+    wchar_t arguments[TEXT_CAPACITY];
     if (!FormatLine(arguments, L"\"%ls_%ls%ls\" \"%ls %ls\" \"%ls%ls\"", VENDOR_FOLDER, PRODUCT_KEY,
                     suffix, name, suffix, PRODUCT_KEY, suffix)) {
         return;
@@ -46,14 +46,14 @@ void StartLauncher(const wchar_t* base, const wchar_t* folderName) {
 } // namespace
 
 void RunInstalledUninstallers() {
-    wchar_t programFiles[PATH_TEXT_CAPACITY];
-    wchar_t base[PATH_TEXT_CAPACITY];
+    wchar_t programFiles[PATH_CAPACITY];
+    wchar_t base[PATH_CAPACITY];
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT,
                                 programFiles)) ||
         !FormatPath(base, L"%ls\\%ls\\", programFiles, VENDOR_FOLDER)) {
         return;
     }
-    wchar_t pattern[PATH_TEXT_CAPACITY];
+    wchar_t pattern[PATH_CAPACITY];
     if (!FormatPath(pattern, L"%ls%ls*", base, PRODUCT_KEY)) {
         return;
     }

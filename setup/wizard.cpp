@@ -4,6 +4,7 @@
 #include "setup.h"
 
 #include "closer.h"
+#include "dlls.h"
 #include "system.h"
 #include "ui.h"
 
@@ -12,8 +13,6 @@
 #include <richedit.h>
 
 namespace {
-
-constexpr size_t PAGE_TEXT_CAPACITY = 2048;
 
 // A page text with the wizard title as its only argument.
 void SetFormattedText(HWND dialog, int control, const wchar_t* format) {
@@ -48,7 +47,7 @@ void UseThemedTexture(HWND dialog) {
     if (!IsWindowsXP()) {
         return;
     }
-    HMODULE uxTheme = LoadLibraryW(L"UxTheme.dll");
+    HMODULE uxTheme = LoadSystemLibrary(L"UxTheme.dll");
     if (uxTheme == nullptr) {
         return;
     }
@@ -81,7 +80,7 @@ DWORD CALLBACK ReadLicenceChunk(DWORD_PTR file, LPBYTE buffer, LONG wanted, LONG
 // The licence is RTF: streamed in as RTF, the one documented way to hand a rich
 // edit control formatted text. A missing file leaves the control empty.
 void LoadLicence(HWND dialog) {
-    wchar_t path[PATH_TEXT_CAPACITY];
+    wchar_t path[PATH_CAPACITY];
     if (!FormatPath(path, L"%ls\\%ls", ExtractFolder, LICENCE_FILE)) {
         return;
     }
@@ -100,8 +99,8 @@ void LoadLicence(HWND dialog) {
 }
 
 void AskToRestart(HWND dialog) {
-    wchar_t caption[WIZARD_TITLE_CAPACITY] = {};
-    GetWindowTextW(dialog, caption, WIZARD_TITLE_CAPACITY);
+    wchar_t caption[TITLE_CAPACITY] = {};
+    GetWindowTextW(dialog, caption, TITLE_CAPACITY);
     if (MessageBoxW(dialog, LoadResString(IDS_RESTART_QUESTION), caption,
                     MB_OKCANCEL | MB_ICONQUESTION) == IDOK) {
         RestartWindows();

@@ -2,8 +2,11 @@
 // three quoted arguments. It writes the uninstaller it carries into the temporary
 // folder and starts it there, so that the installed folder, this program's own
 // file included, can be deleted.
+#include "arguments.h"
+#include "capacity.h"
 #include "format.h"
 #include "closer.h"
+#include "dlls.h"
 #include "module.h"
 #include "resource.h"
 #include "ui.h"
@@ -15,51 +18,41 @@
 
 namespace {
 
-constexpr size_t kEntryCapacity = 64;
-constexpr size_t kTitleCapacity = 1024;
-constexpr size_t kPathCapacity = MAX_PATH;
-constexpr size_t kErrorCapacity = 64;
-
 constexpr const wchar_t* kUninstallerFile = L"_uninst.bin";
 constexpr const wchar_t* kUninstallerResource = L"_uninst.exe";
 
 // The three arguments, written once by TakeArguments.
-wchar_t UninstallEntryName[kEntryCapacity];
-wchar_t ProductTitle[kTitleCapacity];
-wchar_t ProductFolderName[kTitleCapacity];
+wchar_t UninstallEntryName[TITLE_CAPACITY];
+wchar_t ProductTitle[TEXT_CAPACITY];
+wchar_t ProductFolderName[TEXT_CAPACITY];
 
-// Error numbers of text 107; the two others end the launcher silently.
+// Error numbers of text 107.
 constexpr int ERROR_NO_TEMP_FOLDER = 0;
 constexpr int ERROR_NOT_STARTED = 1;
 constexpr int ERROR_COMMAND_LINE = 2;
 constexpr int ERROR_NO_OWN_PATH = 3;
 constexpr int ERROR_NOT_WRITTEN = 4;
 constexpr int LAUNCHED = -1;
-constexpr int PATH_TOO_LONG = -2;
 
 // Exactly three arguments, each whole: a cut one would pass on another name.
-bool TakeArguments() {
-    int count = 0;
-    wchar_t** tokens = CommandLineToArgvW(GetCommandLineW(), &count);
-    const bool taken = tokens != nullptr && count == 4 &&
-                       FormatTo(UninstallEntryName, kEntryCapacity, L"%ls", tokens[1]) &&
-                       FormatTo(ProductTitle, kTitleCapacity, L"%ls", tokens[2]) &&
-                       FormatTo(ProductFolderName, kTitleCapacity, L"%ls", tokens[3]);
-    LocalFree(tokens);
-    return taken;
+bool TakeLauncherArguments() {
+    const ArgumentBuffer buffers[] = {{UninstallEntryName, TITLE_CAPACITY},
+                                      {ProductTitle, TEXT_CAPACITY},
+                                      {ProductFolderName, TEXT_CAPACITY}};
+    return TakeArguments(buffers, 3);
 }
 
 void ShowError(const wchar_t* text) {
     MessageBoxW(nullptr, text, ProductTitle, MB_OK | MB_ICONERROR);
 }
 
-// False for No, and for a question too long to ask whole.
+// Only an explicit Yes: a box that could not be shown (0) is no consent.
 bool UserConfirms() {
-    wchar_t question[kTitleCapacity];
-    if (!FormatTo(question, kTitleCapacity, LoadResString(IDS_CONFIRM_DELETE), ProductTitle)) {
+    wchar_t question[TEXT_CAPACITY];
+    if (!FormatTo(question, TEXT_CAPACITY, LoadResString(IDS_CONFIRM_DELETE), ProductTitle)) {
         return false;
     }
-    return MessageBoxW(nullptr, question, ProductTitle, MB_YESNO | MB_ICONQUESTION) != IDNO;
+    return MessageBoxW(nullptr, question, ProductTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 // The folder that holds `path`: drive and directory, without the directory's
@@ -79,33 +72,30 @@ void FolderOf(const wchar_t* path, wchar_t* folder) {
     folder[end] = 0;
 }
 
-// Writes the uninstaller into the temporary folder and starts it there; LAUNCHED,
-// PATH_TOO_LONG or the error number of the failed step.
+// Writes the uninstaller into the temporary folder and starts it there; LAUNCHED
+// or the error number of the failed step. A path that does not fit its buffer
+// counts as no path: a cut one would name another file.
 int LaunchUninstaller() {
-    wchar_t temp[kPathCapacity];
-    const DWORD tempLength = GetTempPathW(kPathCapacity, temp);
-    if (tempLength == 0) {
+    wchar_t temp[PATH_CAPACITY];
+    const DWORD tempLength = GetTempPathW(PATH_CAPACITY, temp);
+    if (tempLength == 0 || tempLength >= PATH_CAPACITY) {
         return ERROR_NO_TEMP_FOLDER;
     }
-    if (tempLength >= kPathCapacity) {
-        return PATH_TOO_LONG;
-    }
-    if (!ExtractModule(temp, kUninstallerFile, kUninstallerResource)) {
+    // Held until the program has started: nobody can change the file in between.
+    HandleCloser uninstaller(ExtractModuleHeld(temp, kUninstallerFile, kUninstallerResource));
+    if (!uninstaller) {
         return ERROR_NOT_WRITTEN;
     }
-    wchar_t self[kPathCapacity];
-    const DWORD selfLength = GetModuleFileNameW(nullptr, self, kPathCapacity);
-    if (selfLength == 0) {
+    wchar_t self[PATH_CAPACITY];
+    const DWORD selfLength = GetModuleFileNameW(nullptr, self, PATH_CAPACITY);
+    if (selfLength == 0 || selfLength >= PATH_CAPACITY) {
         return ERROR_NO_OWN_PATH;
     }
-    if (selfLength >= kPathCapacity) {
-        return PATH_TOO_LONG;
-    }
-    wchar_t launcherFolder[kPathCapacity];
+    wchar_t launcherFolder[PATH_CAPACITY];
     FolderOf(self, launcherFolder);
 
-    wchar_t commandLine[kPathCapacity];
-    if (!FormatTo(commandLine, kPathCapacity, L"\"%ls%ls\" \"%ls\" \"%ls\" \"%ls\" \"%ls\"", temp,
+    wchar_t commandLine[PATH_CAPACITY];
+    if (!FormatTo(commandLine, PATH_CAPACITY, L"\"%ls%ls\" \"%ls\" \"%ls\" \"%ls\" \"%ls\"", temp,
                   kUninstallerFile, launcherFolder, UninstallEntryName, ProductTitle,
                   ProductFolderName)) {
         return ERROR_COMMAND_LINE;
@@ -126,8 +116,9 @@ int LaunchUninstaller() {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     // Wrong or overlong arguments (a user opening the file by hand): nothing happens.
-    if (!TakeArguments()) {
+    if (!TakeLauncherArguments()) {
         return 0;
     }
     if (!IsUserAnAdmin()) {
@@ -145,8 +136,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     const int launched = LaunchUninstaller();
     if (launched >= 0) {
-        wchar_t text[kErrorCapacity];
-        FormatTo(text, kErrorCapacity, LoadResString(IDS_PROCESS_FAILED), launched);
+        wchar_t text[TITLE_CAPACITY];
+        FormatTo(text, TITLE_CAPACITY, LoadResString(IDS_PROCESS_FAILED), launched);
         ShowError(text);
     }
     return 0;

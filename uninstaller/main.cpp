@@ -3,32 +3,17 @@
 // product title, the installed folder's name).
 #include "uninstaller.h"
 
-#include "format.h"
-
-#include <shellapi.h>
-
-namespace {
-
-// Every argument whole or none: a cut folder name would name another folder.
-bool TakeArguments(wchar_t** tokens) {
-    wchar_t* const targets[] = {LauncherFolder, UninstallEntryName, ProductTitle,
-                                ProductFolderName};
-    for (int i = 0; i < 4; ++i) {
-        if (!FormatTo(targets[i], ARGUMENT_CAPACITY, L"%ls", tokens[i + 1])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
+#include "arguments.h"
+#include "dlls.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    int count = 0;
-    wchar_t** tokens = CommandLineToArgvW(GetCommandLineW(), &count);
-    const bool taken = tokens != nullptr && count == 5 && TakeArguments(tokens);
-    LocalFree(tokens);
-    if (!taken) {
+    RestrictDllSearch();
+    // Every argument whole or none: a cut folder name would name another folder.
+    const ArgumentBuffer buffers[] = {{LauncherFolder, ARGUMENT_CAPACITY},
+                                      {UninstallEntryName, ARGUMENT_CAPACITY},
+                                      {ProductTitle, ARGUMENT_CAPACITY},
+                                      {ProductFolderName, ARGUMENT_CAPACITY}};
+    if (!TakeArguments(buffers, 4)) {
         MessageBoxW(nullptr, GetCommandLineW(), L"Parameter error!", MB_OK);
         return 0;
     }

@@ -1,6 +1,7 @@
-// The removal worker: filter entry, service, installed folder, uninstall entry, in
-// this order. The filter entry goes before the service: a boot-start filter named
-// in the class list without a service behind it can keep a PC from starting.
+// The removal worker: filter entry, service, driver file, installed folder,
+// uninstall entry, in this order. The filter entry goes before the service: a
+// boot-start filter named in the class list without a service behind it can keep
+// a PC from starting.
 #include "uninstaller.h"
 
 #include "closer.h"
@@ -8,33 +9,118 @@
 #include "names.h"
 #include "registry.h"
 
+#include <tlhelp32.h>
+
 #include <cwchar>
 
 namespace {
 
-constexpr size_t kPathCapacity = MAX_PATH;
-
 constexpr const wchar_t* kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// The installed folder is always below a drive's root. A root ("C:", or an empty
-// name, which means the current drive's) would have every file in it deleted.
-bool IsBelowRoot(const wchar_t* folder) {
-    const wchar_t* last = wcsrchr(folder, L'\\');
-    return last != nullptr && last[1] != 0;
+// The launcher's own file; the removal waits for the launcher before deleting it.
+constexpr const wchar_t* kLauncherFile = L"Uninst.exe";
+// Long enough for a launcher that is ending anyway; short enough that a stuck one
+// only delays the removal, which then has the files deleted at the restart.
+constexpr DWORD kLauncherWaitMs = 5000;
+
+// The folder steps are for the installed folder only, whose last component is the
+// product's folder name. A launcher copied elsewhere or started by hand, a drive's
+// root or a share's root, has nobody's folder emptied.
+bool IsProductFolder(const wchar_t* folder) {
+    const wchar_t* last = nullptr;
+    for (const wchar_t* p = folder; *p != 0; ++p) {
+        if (*p == L'\\' || *p == L'/') {
+            last = p;
+        }
+    }
+    return last != nullptr && last[1] != 0 && ProductFolderName[0] != 0 &&
+           CompareStringOrdinal(last + 1, -1, ProductFolderName, -1, TRUE) == CSTR_EQUAL;
 }
 
-// The maker's folder goes with its last product; RemoveDirectoryW leaves it when
-// it still holds something.
+// Deletes the file or (empty) folder now, or else has it deleted at the restart
+// that the user is offered next.
+void DeleteNowOrAtRestart(const wchar_t* path, bool folder) {
+    const bool gone = folder ? RemoveDirectoryW(path) : DeleteFileW(path);
+    if (!gone && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}
+
+// The launcher that started this program may still be running from the folder
+// about to be emptied, and a running program's file cannot be deleted. Waits a
+// bounded time for the parent process, when it is the installed folder's launcher.
+void WaitForLauncher() {
+    HandleCloser snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) {
+            parent = entry.th32ParentProcessID;
+            break;
+        }
+    }
+    HandleCloser process(
+        parent != 0 ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent)
+                    : nullptr);
+    wchar_t launcher[PATH_CAPACITY];
+    wchar_t image[PATH_CAPACITY];
+    DWORD imageLength = PATH_CAPACITY;
+    // The parent's id may have been taken by another program since: only the
+    // launcher's own file is worth waiting for.
+    if (process && JoinPath(launcher, PATH_CAPACITY, LauncherFolder, kLauncherFile) &&
+        QueryFullProcessImageNameW(process.Get(), 0, image, &imageLength) &&
+        CompareStringOrdinal(image, -1, launcher, -1, TRUE) == CSTR_EQUAL) {
+        WaitForSingleObject(process.Get(), kLauncherWaitMs);
+    }
+}
+
+// The driver file that setup copied into the system's driver folder. A loaded
+// driver's file cannot be deleted: it goes at the restart.
+void RemoveDriverFile() {
+    wchar_t system[PATH_CAPACITY];
+    const UINT length = GetSystemDirectoryW(system, PATH_CAPACITY);
+    wchar_t path[PATH_CAPACITY];
+    if (length > 0 && length < PATH_CAPACITY &&
+        FormatTo(path, PATH_CAPACITY, L"%ls\\Drivers\\%ls.sys", system, DRIVER_NAME)) {
+        DeleteNowOrAtRestart(path, false);
+    }
+}
+
+// The maker's folder goes with its last product; one that still holds another
+// product stays.
 void RemoveParentFolder() {
-    wchar_t parent[kPathCapacity];
-    if (!FormatTo(parent, kPathCapacity, L"%ls", LauncherFolder)) {
+    wchar_t parent[PATH_CAPACITY];
+    if (!FormatTo(parent, PATH_CAPACITY, L"%ls", LauncherFolder)) {
         return;
     }
     wchar_t* last = wcsrchr(parent, L'\\');
-    if (last != nullptr) {
-        *last = 0;
-        RemoveDirectoryW(parent);
+    if (last == nullptr) {
+        return;
     }
+    *last = 0;
+    if (RemoveDirectoryW(parent)) {
+        return;
+    }
+    // Scheduled only when the installed folder (itself going at the restart) is
+    // all that is left in it.
+    wchar_t pattern[PATH_CAPACITY];
+    WIN32_FIND_DATAW found;
+    if (!FormatTo(pattern, PATH_CAPACITY, L"%ls\\*", parent)) {
+        return;
+    }
+    FindCloser search(FindFirstFileW(pattern, &found));
+    if (!search) {
+        return;
+    }
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0 &&
+            CompareStringOrdinal(found.cFileName, -1, last + 1, -1, TRUE) != CSTR_EQUAL) {
+            return;
+        }
+    } while (FindNextFileW(search.Get(), &found));
+    MoveFileExW(parent, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 // 1 when the entry was deleted. A missing entry is no error worth a message; a
@@ -63,9 +149,11 @@ bool RunRemovalSteps() {
     if (RemoveDriverService(DRIVER_NAME) != REMOVAL_RESULT_OK) {
         return false;
     }
-    if (IsBelowRoot(LauncherFolder)) {
+    RemoveDriverFile();
+    if (IsProductFolder(LauncherFolder)) {
+        WaitForLauncher();
         DeleteFolderFiles(LauncherFolder);
-        RemoveDirectoryW(LauncherFolder);
+        DeleteNowOrAtRestart(LauncherFolder, true);
         RemoveParentFolder();
     }
     return DeleteUninstallEntry();
@@ -117,8 +205,8 @@ unsigned RemoveDriverService(const wchar_t* serviceName) {
 }
 
 int DeleteFolderFiles(const wchar_t* folder) {
-    wchar_t pattern[kPathCapacity];
-    if (!FormatTo(pattern, kPathCapacity, L"%ls\\*.*", folder)) {
+    wchar_t pattern[PATH_CAPACITY];
+    if (!FormatTo(pattern, PATH_CAPACITY, L"%ls\\*.*", folder)) {
         return 1;
     }
     WIN32_FIND_DATAW found;
@@ -127,13 +215,14 @@ int DeleteFolderFiles(const wchar_t* folder) {
         return 1;
     }
     do {
-        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) {
+        // Subfolders are left as they are, and so the folder stays too.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             continue;
         }
         // A path that does not fit would name another file: such an entry stays.
-        wchar_t path[kPathCapacity];
-        if (JoinPath(path, kPathCapacity, folder, found.cFileName)) {
-            DeleteFileW(path);
+        wchar_t path[PATH_CAPACITY];
+        if (JoinPath(path, PATH_CAPACITY, folder, found.cFileName)) {
+            DeleteNowOrAtRestart(path, false);
         }
     } while (FindNextFileW(search.Get(), &found));
     return 1;

@@ -3,11 +3,11 @@
 // offers to restart the PC.
 #pragma once
 
+#include "capacity.h"
+
 #include <windows.h>
 
 #include <atomic>
-
-constexpr size_t ARGUMENT_CAPACITY = 256;
 
 // Ends the wait box (wParam 0, lParam 0).
 constexpr UINT WM_REMOVAL_DONE = WM_USER + 1;
@@ -47,6 +47,6 @@ int RemoveFromMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name
                            const wchar_t* entry);
 unsigned RemoveDriverService(const wchar_t* serviceName);
 BOOL DeleteNamedService(SC_HANDLE manager, const wchar_t* serviceName);
-// Deletes the files directly in the folder; subfolders, read-only files and files
-// in use stay. Always 1.
+// Deletes the files directly in the folder; a file that cannot go now (in use,
+// read-only) is deleted at the restart. Subfolders stay. Always 1.
 int DeleteFolderFiles(const wchar_t* folder);

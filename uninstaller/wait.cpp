@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr size_t kTitleCapacity = 1024;
-
 HCURSOR WaitCursor() {
     return LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)); // IDC_WAIT
 }
@@ -19,8 +17,8 @@ INT_PTR OnInitWait(HWND dialog) {
     WaitWindow.store(dialog);
     CenterWindow(dialog);
     // Room for the longest title an argument can carry: the title is never cut.
-    wchar_t title[kTitleCapacity];
-    FormatTo(title, kTitleCapacity, LoadResString(IDS_BEING_DELETED), ProductTitle);
+    wchar_t title[TEXT_CAPACITY];
+    FormatTo(title, TEXT_CAPACITY, LoadResString(IDS_BEING_DELETED), ProductTitle);
     SetWindowTextW(dialog, title);
     return TRUE;
 }

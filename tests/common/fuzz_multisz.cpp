@@ -1,6 +1,8 @@
 // Stored registry data of any content and size, and any entry: the list made of it
-// is well formed and never read past the data, removal takes out exactly the equal
-// entries, and prepending puts the entry first with the rest kept in order.
+// holds every entry the system reads from that data (up to the first empty string,
+// a last string without its null included) and is never read past the data; adding
+// gives the entry followed by all of those entries but its equals, removing gives
+// all of them but its equals, in their order. No entry is ever lost.
 #include "multisz.h"
 
 #include <cstdint>
@@ -14,6 +16,28 @@ std::vector<std::u16string> EntriesOf(const char16_t* list) {
     std::vector<std::u16string> entries;
     for (const char16_t* p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
         entries.emplace_back(p);
+    }
+    return entries;
+}
+
+// The entries as the system reads stored data: characters split at each null,
+// ending at the first empty string or at the end of the data.
+std::vector<std::u16string> EntriesTheSystemReads(const std::vector<uint8_t>& stored) {
+    std::vector<std::u16string> entries;
+    std::u16string current;
+    for (size_t i = 0; i + 1 < stored.size(); i += 2) {
+        const char16_t c = static_cast<char16_t>(stored[i] | stored[i + 1] << 8);
+        if (c != 0) {
+            current += c;
+        } else if (current.empty()) {
+            return entries;
+        } else {
+            entries.push_back(current);
+            current.clear();
+        }
+    }
+    if (!current.empty()) {
+        entries.push_back(current);
     }
     return entries;
 }
@@ -49,12 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MultiSzBlock list = MultiSzFromBytes(stored.data(), stored.size());
     Check(static_cast<bool>(list));
     const size_t length = MultiSzLength(list.get());
-    Check(length <= stored.size() / 2 + 1);
+    Check(length <= stored.size() / 2 + 2); // a last string without its null gains one
 
-    const std::vector<std::u16string> before = EntriesOf(list.get());
+    const std::vector<std::u16string> before = EntriesTheSystemReads(stored);
+    Check(EntriesOf(list.get()) == before);
     std::vector<std::u16string> kept;
     for (const auto& e : before) {
-        Check(!e.empty());
         if (!MultiSzEntriesEqual(e.c_str(), entry.c_str())) {
             kept.push_back(e);
         }

@@ -88,7 +88,7 @@ std::vector<unsigned char> Bytes(const std::u16string& chars, size_t extraBytes 
     return bytes;
 }
 
-TEST(MultiSzFromBytes, KeepsTheCompleteStringsOfMalformedData) {
+TEST(MultiSzFromBytes, KeepsEveryStringTheSystemReadsFromMalformedData) {
     struct Case {
         const char* what;
         std::vector<unsigned char> data;
@@ -102,9 +102,10 @@ TEST(MultiSzFromBytes, KeepsTheCompleteStringsOfMalformedData) {
         {"one byte", {0x61}, {}},
         {"empty list", Bytes(ListOf({})), {}},
         {"odd byte count", Bytes(ListOf({u"a", u"b"}), 1), {u"a", u"b"}},
-        {"last string without its null", Bytes(noFinalNull), {u"a"}},
+        {"last string without its null", Bytes(noFinalNull), {u"a", u"bc"}},
         {"strings without the final null", Bytes(oneNull), {u"a"}},
-        {"no null at all", Bytes(u"abc"), {}},
+        {"no null at all", Bytes(u"abc"), {u"abc"}},
+        {"odd byte behind a string without its null", Bytes(u"ab", 1), {u"ab"}},
         {"data behind the list end", Bytes(std::u16string(u"a\0\0zz\0", 6)), {u"a"}},
     };
     for (const Case& c : cases) {

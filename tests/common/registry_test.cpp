@@ -2,6 +2,7 @@
 // whatever the value held before, and leaving a value of another type alone.
 #include "multisz_support.h"
 #include "registry.h"
+#include "../support/wine_support.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +90,7 @@ TEST_F(MultiSzValue, AddingMakesTheEntryFirstOnceAndKeepsTheOthersInOrder) {
          true,
          Bytes(std::u16string(u"a\0bc", 4)),
          L"x",
-         {u"x", u"a"}},
+         {u"x", u"a", u"bc"}},
         {"no final null", true, Bytes(std::u16string(u"a\0b\0", 4)), L"x", {u"x", u"a", u"b"}},
     };
     for (const Case& c : cases) {
@@ -115,6 +116,24 @@ TEST_F(MultiSzValue, AValueOfAnotherTypeFailsTheAddAndStaysUnchanged) {
     MultiSzBlock list;
     EXPECT_FALSE(ReadMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, list));
     EXPECT_FALSE(list);
+}
+
+// Only a missing value is no value: any other failure of the first query could
+// hide a list whose entries a rewrite would lose.
+LSTATUS WINAPI QueryRefused(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
+    return ERROR_ACCESS_DENIED;
+}
+
+TEST_F(MultiSzValue, AFirstQueryFailingOtherwiseThanNotFoundFailsAndWritesNothing) {
+    Store(REG_MULTI_SZ, Bytes(ListOf({u"PartMgr"})));
+    {
+        OwnImportSwap swap("advapi32.dll", "RegQueryValueExW",
+                           reinterpret_cast<void*>(&QueryRefused));
+        ASSERT_TRUE(swap.Swapped());
+        EXPECT_FALSE(AddToMultiSzValue(HKEY_LOCAL_MACHINE, kKey, kValue, L"quilldrv"));
+    }
+    DWORD type = 0;
+    EXPECT_EQ(Stored(&type), Bytes(ListOf({u"PartMgr"})));
 }
 
 TEST_F(MultiSzValue, AnEmptyEntryFailsTheAddAndLeavesTheListAlone) {

@@ -292,7 +292,7 @@ bool StartSetup(const wchar_t* setup, Started& process) {
 
 // Setup from its start to the installing page; every page saved when `save`.
 bool WalkToInstalling(const Started& process, HWND& wizard, bool save) {
-    wizard = FindWizard(process.processId, kPatienceMs);
+    wizard = FindWizard(process.id, kPatienceMs);
     if (wizard == nullptr) {
         return Fail(L"no wizard");
     }
@@ -353,7 +353,7 @@ bool TakeInstallPages(const wchar_t* setup) {
     if (!StartSetup(setup, process) || !WalkToInstalling(process, wizard, true)) {
         return false;
     }
-    const HWND question = FindMessageBox(process.processId, kPatienceMs);
+    const HWND question = FindMessageBox(process.id, kPatienceMs);
     if (question == nullptr) {
         return Fail(L"no restart question after the install");
     }

@@ -33,8 +33,7 @@ DWORD WaitWithoutWindows(const Started& setup, bool* showedWindow) {
     *showedWindow = false;
     WaitUntil(
         [&] {
-            if (FindWizard(setup.processId, 0) != nullptr ||
-                FindMessageBox(setup.processId, 0) != nullptr) {
+            if (FindWizard(setup.id, 0) != nullptr || FindMessageBox(setup.id, 0) != nullptr) {
                 *showedWindow = true;
             }
             return HasEnded(setup);
@@ -153,7 +152,7 @@ TEST_F(SetupEntry, AnotherProcessorIsRefusedInEnglishBeforeAnythingElse) {
                     6 * sizeof(wchar_t));
     MarkInstalled(); // not even this is looked at
     ASSERT_TRUE(StartProgram(QG_SETUP_EXE, L"", &setup_));
-    const BoxAnswer box = AnswerMessageBox(setup_.processId, IDOK, 15000);
+    const BoxAnswer box = AnswerMessageBox(setup_.id, IDOK, 15000);
     const DWORD exitCode = WaitForExit(setup_, 10000);
     RegDeleteTreeW(HKEY_CURRENT_USER, appDefaults);
     ASSERT_TRUE(box.found) << "no box within 15 s";
@@ -168,13 +167,13 @@ TEST_F(SetupEntry, FilesThatCannotBeUnpackedAreReportedUnderTheWizardTitle) {
     // A temporary folder that does not exist: no extraction folder can be made.
     const wchar_t* const environment[] = {L"TMP=C:\\no such folder", L"TEMP=C:\\no such folder"};
     ASSERT_TRUE(StartProgram(QG_SETUP_EXE, L"", &setup_, environment, 2));
-    const BoxAnswer box = AnswerMessageBox(setup_.processId, IDOK, 15000);
+    const BoxAnswer box = AnswerMessageBox(setup_.id, IDOK, 15000);
     ASSERT_TRUE(box.found) << "no box within 15 s";
     EXPECT_EQ(box.text, English().strings.at(104));
     EXPECT_EQ(box.caption, kWizardTitle);
     EXPECT_EQ(box.icon, nullptr);
     EXPECT_EQ(WaitForExit(setup_, 10000), 0u);
-    EXPECT_EQ(FindWizard(setup_.processId, 0), nullptr);
+    EXPECT_EQ(FindWizard(setup_.id, 0), nullptr);
 }
 
 TEST_F(SetupEntry, WithoutTheRichEditLibrarySetupUnpacksShowsNothingAndCleansUp) {
@@ -188,6 +187,39 @@ TEST_F(SetupEntry, WithoutTheRichEditLibrarySetupUnpacksShowsNothingAndCleansUp)
     EXPECT_EQ(exitCode, 0u);
     EXPECT_FALSE(showedWindow);
     // TearDown checks that the unpacked files and their folder are gone.
+}
+
+// A riched20.dll planted beside setup, as in a Downloads folder, and preferred by
+// Wine over its own (it loads a DLL of that name from the program's folder only
+// when told to prefer native ones): setup loads the system's library, the
+// licence shows, and the planted one is never loaded.
+TEST_F(SetupEntry, ALibraryPlantedBesideSetupIsNeverLoaded) {
+    const std::wstring folder = TempFolder() + L"\\qg-planted";
+    DeleteTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"\\QuillGuardSetup.exe";
+    ASSERT_TRUE(CopyFileW(QG_SETUP_EXE, program.c_str(), FALSE));
+    std::wstring planted = QG_PLANTED_LIBRARY;
+    std::replace(planted.begin(), planted.end(), L'/', L'\\');
+    ASSERT_TRUE(CopyFileW(planted.c_str(), (folder + L"\\riched20.dll").c_str(), FALSE));
+
+    // Wine's per-program DLL override (an environment line given to the child is
+    // not read: the loader takes WINEDLLOVERRIDES from the Unix environment).
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe\\DllOverrides";
+    RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"riched20", REG_SZ, L"native,builtin",
+                    sizeof L"native,builtin");
+    const bool started = StartProgram(program, L"", &setup_);
+    const HWND wizard = started ? FindWizard(setup_.id, 15000) : nullptr;
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe");
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(PathExists(folder + L"\\planted-loaded.txt")) << "the planted library ran";
+    ASSERT_NE(wizard, nullptr) << "no wizard within 15 s";
+    Click(wizard, kNext);
+    EXPECT_TRUE(WaitUntil([&] { return !ControlText(wizard, kLicence).empty(); }, 5000))
+        << "the licence is empty";
+    Click(wizard, kCancel);
+    EXPECT_EQ(WaitForExit(setup_, 10000), 0u);
+    DeleteTree(folder);
 }
 
 // A copy of setup whose string tables lack string 103 (an empty text, which
@@ -241,10 +273,10 @@ TEST_F(SetupEntry, AMissingProductNameWarnsAndTheTitleIsASpaceAndTheVersion) {
     ASSERT_FALSE(program.empty()) << "the copy without string 103 could not be made";
 
     ASSERT_TRUE(StartProgram(program, L"", &setup_));
-    const BoxAnswer warning = AnswerMessageBox(setup_.processId, IDOK, 15000);
+    const BoxAnswer warning = AnswerMessageBox(setup_.id, IDOK, 15000);
     ASSERT_TRUE(warning.found) << "no warning within 15 s";
     EXPECT_NE(warning.icon, nullptr) << "the warning has no icon";
-    const HWND wizard = FindWizard(setup_.processId, 15000);
+    const HWND wizard = FindWizard(setup_.id, 15000);
     ASSERT_NE(wizard, nullptr);
     EXPECT_EQ(WindowText(wizard), L" Ver.2.0.0");
     EXPECT_EQ(ControlText(wizard, kTitle), Formatted(English().strings.at(107), L" Ver.2.0.0"));

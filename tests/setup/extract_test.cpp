@@ -3,6 +3,9 @@
 // RemoveSetupFiles; and clean failures where a path would not fit.
 #include "setup_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +15,22 @@ namespace {
 std::vector<std::wstring> Sorted(std::vector<std::wstring> names) {
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// A file's or folder's DACL as the system reads it back, in SDDL.
+std::wstring SecurityOf(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return L"<unreadable>";
+    }
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+    std::wstring sddl = text != nullptr ? text : L"<none>";
+    LocalFree(text);
+    LocalFree(descriptor);
+    return sddl;
 }
 
 // Points the temporary folder (TMP and TEMP) somewhere else for one test.
@@ -51,6 +70,16 @@ TEST(ExtractSetupFiles, WritesTheThreeFilesIntoAFreshQgsTmpFolderAndRemovesThemA
               (std::vector<std::wstring>{L"License.rtf", L"Uninst.exe", L"quilldrv.sys"}));
     EXPECT_EQ(ReadFileBytes(folder + L"\\Uninst.exe"), kLauncherBytes);
     EXPECT_EQ(ReadFileBytes(folder + L"\\quilldrv.sys"), X64DriverBytes()) << "not the x64 build";
+
+    // Only administrators and the system may change the folder: the user's own
+    // unelevated programs can swap nothing there. Wine keeps no DACL of its own (it
+    // turns a given one into Unix permissions and reads those back as a DACL), so
+    // what it shows is that everybody else lost access.
+    const std::wstring security = SecurityOf(folder);
+    for (const wchar_t* others : {L";;;WD)", L";;;BU)", L";;;AU)"}) {
+        EXPECT_EQ(security.find(others), std::wstring::npos)
+            << std::string(security.begin(), security.end());
+    }
 
     // The reserved name became the folder: nothing else is new in the temporary folder.
     auto expected = before;

@@ -12,6 +12,7 @@
 #include <shlobj.h>
 
 #include <string>
+#include <vector>
 
 // The launcher's stand-in (see setup_test.rc.in), and the x64 driver as built.
 constexpr char kLauncherBytes[] = "stand-in for the uninstall launcher\n";
@@ -142,13 +143,44 @@ inline SavedValue MultiSz(const std::u16string& list) {
             std::string(reinterpret_cast<const char*>(list.data()), list.size() * 2)};
 }
 
-// Resets everything the install writes, and puts "UpperFilters" back as it was.
+// Files and folders the system deletes at its next start (MoveFileExW with
+// MOVEFILE_DELAY_UNTIL_REBOOT): source and empty target pairs.
+constexpr const wchar_t* kSessionManagerKey =
+    L"System\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
+
+// The paths scheduled for deletion at the restart, in order, without the "\??\"
+// prefix the system stores.
+inline std::vector<std::wstring> DeletionsAtRestart() {
+    const SavedValue value = ReadValue(kSessionManagerKey, kPendingRenames);
+    std::vector<std::wstring> paths;
+    const auto* chars = reinterpret_cast<const wchar_t*>(value.bytes.data());
+    const size_t count = value.bytes.size() / sizeof(wchar_t);
+    for (size_t i = 0; i < count && chars[i] != 0;) {
+        std::wstring source(chars + i);
+        i += source.size() + 1;
+        const std::wstring target(i < count ? chars + i : L"");
+        i += target.size() + 1;
+        if (target.empty()) {
+            paths.push_back(source.rfind(L"\\??\\", 0) == 0 ? source.substr(4) : source);
+        }
+    }
+    return paths;
+}
+
+// Resets everything the install writes, and puts "UpperFilters" and what the
+// system is to delete at its next start back as they were.
 class MachineState {
 public:
-    MachineState() : upperFilters_(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS)) { Reset(); }
+    MachineState()
+        : upperFilters_(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS)),
+          pendingRenames_(ReadValue(kSessionManagerKey, kPendingRenames)) {
+        Reset();
+    }
     ~MachineState() {
         Reset();
         WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, upperFilters_);
+        WriteValue(kSessionManagerKey, kPendingRenames, pendingRenames_);
     }
     MachineState(const MachineState&) = delete;
     MachineState& operator=(const MachineState&) = delete;
@@ -161,4 +193,5 @@ public:
 
 private:
     SavedValue upperFilters_;
+    SavedValue pendingRenames_;
 };

@@ -6,12 +6,6 @@
 
 #include <vector>
 
-Started::~Started() {
-    if (process != nullptr) {
-        CloseHandle(process);
-    }
-}
-
 bool StartProgram(const std::wstring& program, const std::wstring& arguments, Started* started,
                   const wchar_t* const* environment, size_t environmentCount) {
     std::wstring command = L"\"" + program + L"\"";
@@ -41,75 +35,50 @@ bool StartProgram(const std::wstring& program, const std::wstring& arguments, St
         return false;
     }
     CloseHandle(info.hThread);
-    started->process = info.hProcess;
-    started->processId = info.dwProcessId;
+    started->process.Reset(info.hProcess);
+    started->id = info.dwProcessId;
     return true;
 }
 
 DWORD WaitForExit(const Started& started, DWORD timeoutMs) {
     DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(started.process, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(started.process, &code);
+    if (WaitForSingleObject(started.process.Get(), timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(started.process.Get(), &code);
     }
     return code;
 }
 
 bool HasEnded(const Started& started) {
-    return WaitForSingleObject(started.process, 0) == WAIT_OBJECT_0;
+    return WaitForSingleObject(started.process.Get(), 0) == WAIT_OBJECT_0;
 }
 
 void Kill(const Started& started) {
-    if (started.process != nullptr && !HasEnded(started)) {
-        TerminateProcess(started.process, 99);
-        WaitForSingleObject(started.process, 5000);
+    if (started.process && !HasEnded(started)) {
+        TerminateProcess(started.process.Get(), 99);
+        WaitForSingleObject(started.process.Get(), 5000);
     }
 }
 
 namespace {
 
-struct Search {
-    DWORD processId;
-    bool wantBox; // a message box, not the wizard
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<Search*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (search->processId != 0 && owner != search->processId) {
-        return TRUE;
-    }
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (std::wstring(className) != L"#32770" || !IsWindowVisible(window)) {
-        return TRUE;
-    }
-    // The wizard has its Next button; a message box has its text control.
-    const bool isWizard = GetDlgItem(window, kNext) != nullptr;
-    const bool isBox = !isWizard && GetDlgItem(window, 0xFFFF) != nullptr;
-    if (search->wantBox ? isBox : isWizard) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+// The wizard has its Next button; a message box has its text control.
+bool IsWizard(HWND window) {
+    return GetDlgItem(window, kNext) != nullptr;
+}
+bool IsMessageBox(HWND window) {
+    return !IsWizard(window) && GetDlgItem(window, 0xFFFF) != nullptr;
 }
 
-HWND FindDialog(DWORD processId, bool wantBox, DWORD timeoutMs) {
-    Search search = {processId, wantBox, nullptr};
-    WaitUntil(
-        [&] {
-            EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
+template <typename Kind> HWND WaitForDialogOf(DWORD processId, Kind kind, DWORD timeoutMs) {
+    return WaitForDialog(
+        [&](HWND w) { return (processId == 0 || ProcessOf(w) == processId) && kind(w); },
         timeoutMs);
-    return search.found;
 }
 
 } // namespace
 
 HWND FindWizard(DWORD processId, DWORD timeoutMs) {
-    HWND wizard = FindDialog(processId, false, timeoutMs);
+    HWND wizard = WaitForDialogOf(processId, IsWizard, timeoutMs);
     // Initialised: the placeholder title has been replaced.
     if (wizard != nullptr &&
         !WaitUntil([&] { return ControlText(wizard, kTitle) != L"Title"; }, timeoutMs)) {
@@ -119,18 +88,7 @@ HWND FindWizard(DWORD processId, DWORD timeoutMs) {
 }
 
 HWND FindMessageBox(DWORD processId, DWORD timeoutMs) {
-    return FindDialog(processId, true, timeoutMs);
-}
-
-std::wstring WindowText(HWND window) {
-    wchar_t text[4096] = {};
-    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000,
-                        nullptr);
-    return text;
-}
-
-std::wstring ControlText(HWND dialog, int id) {
-    return WindowText(GetDlgItem(dialog, id));
+    return WaitForDialogOf(processId, IsMessageBox, timeoutMs);
 }
 
 bool IsShown(HWND dialog, int id) {
@@ -172,7 +130,7 @@ BoxAnswer AnswerMessageBox(DWORD processId, int answer, DWORD timeoutMs) {
     }
     seen.found = true;
     seen.caption = WindowText(box);
-    seen.text = ControlText(box, 0xFFFF);
+    seen.text = BoxText(box);
     // Wine's icon control has the id 0x440, Windows' 0x14.
     for (int id : {0x440, 0x14}) {
         if (GetDlgItem(box, id) != nullptr) {
@@ -188,8 +146,7 @@ BoxAnswer AnswerMessageBox(DWORD processId, int answer, DWORD timeoutMs) {
     seen.hasCancel = has(IDCANCEL);
     seen.hasYes = has(IDYES);
     seen.hasNo = has(IDNO);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
+    Answer(box, answer);
     // Gone before the next search, so that it cannot be found twice.
     WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
     return seen;
@@ -235,7 +192,7 @@ bool InstallThroughWizard(const std::wstring& program, std::wstring* failure) {
     if (!StartProgram(program, L"", &setup)) {
         return Fail(failure, L"setup could not be started");
     }
-    const HWND wizard = FindWizard(setup.processId, 30000);
+    const HWND wizard = FindWizard(setup.id, 30000);
     if (wizard == nullptr) {
         Kill(setup);
         return Fail(failure, L"no wizard within 30 s");
@@ -245,12 +202,12 @@ bool InstallThroughWizard(const std::wstring& program, std::wstring* failure) {
         return Fail(failure, L"the confirmation page was not reached within 5 s");
     }
     Click(wizard, kNext);
-    const BoxAnswer question = AnswerMessageBox(setup.processId, IDCANCEL, 60000);
+    const BoxAnswer question = AnswerMessageBox(setup.id, IDCANCEL, 60000);
     if (!question.found) {
         Kill(setup);
         return Fail(failure, L"no restart question within 60 s (the install failed?)");
     }
-    if (!WaitUntil([&] { return FindMessageBox(setup.processId, 0) == nullptr; }, 5000)) {
+    if (!WaitUntil([&] { return FindMessageBox(setup.id, 0) == nullptr; }, 5000)) {
         Kill(setup);
         return Fail(failure, L"the restart question stayed for 5 s after Cancel");
     }

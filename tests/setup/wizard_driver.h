@@ -3,6 +3,8 @@
 // by the wizard tests, the autopilot and the screenshots.
 #pragma once
 
+#include "../support/window_driver.h"
+
 #include <windows.h>
 
 #include <string>
@@ -10,16 +12,6 @@
 // Control ids of the wizard dialog (setup/resources/resource.h).
 constexpr int kTitle = 1001, kMessage = 1002, kBack = 1003, kNext = 1004, kLicence = 1005,
               kDisagree = 1006, kAgree = 1007, kLicencePrompt = 1008, kCancel = IDCANCEL;
-
-// A started program; the handles close with the record.
-struct Started {
-    HANDLE process = nullptr;
-    DWORD processId = 0;
-    Started() = default;
-    Started(const Started&) = delete;
-    Started& operator=(const Started&) = delete;
-    ~Started();
-};
 
 // Starts `program` with `arguments` (may be empty); `environment` lines
 // ("NAME=value") are added to this process's environment for the child only.
@@ -39,8 +31,6 @@ HWND FindWizard(DWORD processId, DWORD timeoutMs);
 // process when it is 0; null after `timeoutMs`.
 HWND FindMessageBox(DWORD processId, DWORD timeoutMs);
 
-std::wstring WindowText(HWND window);
-std::wstring ControlText(HWND dialog, int id);
 bool IsShown(HWND dialog, int id);
 bool IsEnabled(HWND dialog, int id);
 bool IsChecked(HWND dialog, int id);

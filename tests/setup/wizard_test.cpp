@@ -29,7 +29,7 @@ protected:
     // Starts setup and waits for its wizard on page 1.
     void StartSetup(const wchar_t* program = QG_SETUP_EXE) {
         ASSERT_TRUE(StartProgram(program, L"", &setup_));
-        wizard_ = FindWizard(setup_.processId, 30000);
+        wizard_ = FindWizard(setup_.id, 30000);
         ASSERT_NE(wizard_, nullptr) << "no wizard within 30 s";
     }
 
@@ -65,7 +65,7 @@ protected:
         EXPECT_TRUE(IsEnabled(wizard_, kNext));
         EXPECT_FALSE(IsEnabled(wizard_, kBack));
         EXPECT_FALSE(IsEnabled(wizard_, kCancel));
-        EXPECT_EQ(FindMessageBox(setup_.processId, 1000), nullptr) << "a box after a failure";
+        EXPECT_EQ(FindMessageBox(setup_.id, 1000), nullptr) << "a box after a failure";
         Click(wizard_, kNext);
         ExpectEndedCleanly();
     }
@@ -206,7 +206,7 @@ TEST_F(Wizard, CancelOnTheFirstThreePagesEndsSetupAtOnce) {
         }
         Click(wizard_, kCancel);
         ExpectEndedCleanly();
-        EXPECT_EQ(FindMessageBox(setup_.processId, 0), nullptr) << "Cancel asked something";
+        EXPECT_EQ(FindMessageBox(setup_.id, 0), nullptr) << "Cancel asked something";
         EXPECT_FALSE(DriverServiceExists());
         EXPECT_FALSE(PathExists(VendorFolder()));
     }
@@ -267,7 +267,7 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     EXPECT_GE(resultAt - started, 1000u) << "the installing page lasted less than a second";
 
     // Page 5 is shown before the restart question, which is answered Cancel.
-    const BoxAnswer question = AnswerMessageBox(setup_.processId, IDCANCEL, 10000);
+    const BoxAnswer question = AnswerMessageBox(setup_.id, IDCANCEL, 10000);
     ASSERT_TRUE(question.found) << "no restart question within 10 s";
     EXPECT_EQ(question.text, S(119));
     EXPECT_EQ(question.caption, kWizardTitle);
@@ -277,7 +277,7 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     ExpectPage(S(115), kMessage, Formatted(S(116)));
     ExpectLicenceControlsShown(false);
 
-    ASSERT_TRUE(WaitUntil([&] { return FindMessageBox(setup_.processId, 0) == nullptr; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return FindMessageBox(setup_.id, 0) == nullptr; }, 5000));
     EXPECT_EQ(ControlText(wizard_, kNext), S(105));
     EXPECT_TRUE(IsEnabled(wizard_, kNext));
     EXPECT_FALSE(IsEnabled(wizard_, kBack));

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -191,3 +192,58 @@ inline DWORD WINAPI AnswerBoxWithOk(void* context) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     return 1;
 }
+
+// Points one import of this test program at `replacement` for the object's life,
+// for failures that Wine cannot be made to produce from outside (the code under
+// test is linked into the program and calls through the same import table).
+class OwnImportSwap {
+public:
+    OwnImportSwap(const char* dll, const char* function, void* replacement) {
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const DWORD imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
+             d->Name != 0 && slot_ == nullptr; ++d) {
+            if (_stricmp(reinterpret_cast<const char*>(base + d->Name), dll) != 0) {
+                continue;
+            }
+            auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (size_t i = 0; names[i].u1.AddressOfData != 0; ++i) {
+                if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) {
+                    continue;
+                }
+                const auto* byName =
+                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
+                if (strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
+                    slot_ = &slots[i].u1.Function;
+                    break;
+                }
+            }
+        }
+        if (slot_ != nullptr) {
+            saved_ = *slot_;
+            Write(reinterpret_cast<ULONG_PTR>(replacement));
+        }
+    }
+    ~OwnImportSwap() {
+        if (slot_ != nullptr) {
+            Write(saved_);
+        }
+    }
+    OwnImportSwap(const OwnImportSwap&) = delete;
+    OwnImportSwap& operator=(const OwnImportSwap&) = delete;
+    bool Swapped() const { return slot_ != nullptr; }
+
+private:
+    void Write(ULONG_PTR value) {
+        DWORD old = 0;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, old, &old);
+    }
+    ULONG_PTR* slot_ = nullptr;
+    ULONG_PTR saved_ = 0;
+};

@@ -169,6 +169,16 @@ TEST_F(LauncherTest, AnsweringNoWritesAndStartsNothing) {
     EXPECT_FALSE(PathExists(ExtractedUninstaller()));
 }
 
+// Every box pointed at GetCapture, which takes nothing and gives 0: a question
+// that could not be shown is no Yes.
+TEST_F(LauncherTest, AQuestionThatCannotBeShownWritesAndStartsNothing) {
+    const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
+    ASSERT_TRUE(StartRedirected(exe, Quoted(exe) + L" " + kSetupArguments, "USER32.dll",
+                                "MessageBoxW", "user32.dll", "GetCapture", launcher_));
+    EXPECT_EQ(LauncherExit(), 0u);
+    EXPECT_FALSE(PathExists(ExtractedUninstaller()));
+}
+
 TEST_F(LauncherTest, ASecondLauncherIsTurnedAwayWhileTheFirstAsks) {
     const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
     HWND question = StartToQuestion(exe);
@@ -228,8 +238,11 @@ TEST_F(LauncherTest, AnsweringYesStartsTheUninstallerInTheTemporaryFolder) {
 
 // --- Failures reported by number -------------------------------------------------
 
+// Someone else holds a file of that name open for writing, letting others read,
+// write and delete it: the launcher cannot own the file, so it runs nothing.
 TEST_F(LauncherTest, AnUninstallerFileThatCannotBeWrittenIsError4) {
-    HandleCloser held(CreateFileW(ExtractedUninstaller().c_str(), GENERIC_WRITE, 0, nullptr,
+    HandleCloser held(CreateFileW(ExtractedUninstaller().c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(held);
     HWND question = StartToQuestion(PlaceLauncher(L"C:\\qg-launcher"));
@@ -298,6 +311,62 @@ TEST_F(LauncherTest, AnUninstallerThatCannotBeStartedIsError1) {
     Answer(failure, IDOK);
     EXPECT_EQ(LauncherExit(), 0u);
     EXPECT_TRUE(PathExists(ExtractedUninstaller())) << "what was written stays";
+}
+
+// CreateProcessW pointed at MessageBoxW (no owner, the command line as text, no
+// caption, MB_OK), which holds the launcher right where it starts the uninstaller
+// and then counts as started: until then nobody may change or delete the file.
+TEST_F(LauncherTest, TheUninstallerFileIsHeldUntilItHasBeenStarted) {
+    HWND question = StartToQuestion(PlaceLauncher(L"C:\\qg-launcher"));
+    ASSERT_NE(question, nullptr);
+    HandleCloser process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, launcher_.id));
+    ASSERT_TRUE(RedirectImport(process.Get(), "KERNEL32.dll", "CreateProcessW", "user32.dll",
+                               "MessageBoxW"));
+    Answer(question, IDYES);
+    HWND starting = WaitForDialog([&](HWND w) {
+        return ProcessOf(w) == launcher_.id && w != question &&
+               BoxText(w).find(L"_uninst.bin") != std::wstring::npos;
+    });
+    ASSERT_NE(starting, nullptr) << "the launcher did not come to CreateProcessW within 10 s";
+    HandleCloser writer(CreateFileW(ExtractedUninstaller().c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer) << "the file could be opened for writing";
+    EXPECT_FALSE(DeleteFileW(ExtractedUninstaller().c_str())) << "the file could be deleted";
+    Answer(starting, IDOK);
+    EXPECT_EQ(LauncherExit(), 0u);
+    EXPECT_TRUE(ReadFileBytes(ExtractedUninstaller()) ==
+                ReadFileBytes(BuiltProgram(QG_UNINSTALLER_EXE)));
+}
+
+// Wine gives neither path past its buffer (it starts no program from a longer
+// path, and its GetTempPathW gives 0 then): each call is pointed at GetTickCount,
+// which takes nothing and gives far more than 260. A cut path would name another
+// file, so the launcher reports the step instead.
+TEST_F(LauncherTest, APathPastItsBufferIsReportedByItsStep) {
+    const struct {
+        const char* call;
+        int error;
+    } cases[] = {{"GetTempPathW", 0}, {"GetModuleFileNameW", 3}};
+    const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
+    for (const auto& c : cases) {
+        Started launcher;
+        ASSERT_TRUE(Start(launcher, exe, kSetupArguments));
+        HWND question = WaitForBoxOf(launcher.id, kTitle);
+        ASSERT_NE(question, nullptr) << c.call;
+        HandleCloser process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, launcher.id));
+        ASSERT_TRUE(
+            RedirectImport(process.Get(), "KERNEL32.dll", c.call, "kernel32.dll", "GetTickCount"))
+            << c.call;
+        Answer(question, IDYES);
+        HWND failure = WaitForDialog([&](HWND w) {
+            return ProcessOf(w) == launcher.id && WindowText(w) == kTitle && w != question;
+        });
+        ASSERT_NE(failure, nullptr) << c.call << ": no failure box within 10 s";
+        EXPECT_EQ(BoxText(failure), Failure(c.error)) << c.call;
+        Answer(failure, IDOK);
+        EXPECT_EQ(ExitCodeAfter(launcher.process.Get(), 10000), 0u) << c.call;
+    }
 }
 
 // Wine's GetTempPathW gives 0 for a TMP past 259 characters.

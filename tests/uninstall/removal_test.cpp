@@ -137,8 +137,10 @@ TEST_F(RemovalTest, AFullRemovalLeavesOnlyTheOtherFilters) {
     EXPECT_EQ(RunWorker(), 1u);
     EXPECT_EQ(UpperFilters().bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
     EXPECT_TRUE(DriverServiceGone());
+    EXPECT_FALSE(PathExists(SystemDriverFile()));
     EXPECT_FALSE(PathExists(InstalledFolder()));
     EXPECT_FALSE(PathExists(VendorFolder())) << "the maker's folder goes with its last product";
+    EXPECT_TRUE(DeletionsAtRestart().empty());
     EXPECT_FALSE(KeyExists(UninstallEntry()));
     EXPECT_EQ(watch_.boxes, 0);
 }
@@ -174,14 +176,22 @@ TEST_F(RemovalTest, ASubfolderKeepsTheInstalledFolderAndItsParent) {
     EXPECT_TRUE(PathExists(VendorFolder()));
 }
 
-TEST_F(RemovalTest, AFileInUseStaysAndTheOthersGo) {
+// What cannot go now goes at the restart the user is offered next: the file, then
+// its folder, then the maker's folder that holds nothing else.
+TEST_F(RemovalTest, FilesInUseStayAndGoAtTheRestartWithTheirFolders) {
     Install();
-    HandleCloser held(CreateFileW((InstalledFolder() + L"\\Uninst.exe").c_str(), GENERIC_READ, 0,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    const std::wstring launcher = InstalledFolder() + L"\\Uninst.exe";
+    HandleCloser held(
+        CreateFileW(launcher.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
+    HandleCloser driver(CreateFileW(SystemDriverFile().c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(driver);
     EXPECT_EQ(RunWorker(), 1u);
     EXPECT_EQ(FolderEntries(InstalledFolder()), std::vector<std::wstring>{L"Uninst.exe"});
     EXPECT_TRUE(PathExists(VendorFolder()));
+    EXPECT_EQ(DeletionsAtRestart(), (std::vector<std::wstring>{SystemDriverFile(), launcher,
+                                                               InstalledFolder(), VendorFolder()}));
 }
 
 TEST_F(RemovalTest, TheMakersFolderStaysWhileItHoldsAnotherProduct) {
@@ -230,19 +240,33 @@ TEST_F(RemovalTest, AnEmptyEntryNameDeletesNoKey) {
     EXPECT_EQ(watch_.boxes, 0);
 }
 
-// A launcher in a drive's root passes "C:"; an empty field names the current
-// drive's root. Neither may have the root's files deleted.
-TEST_F(RemovalTest, ADriveRootIsNeverEmptied) {
-    const std::wstring marker = L"C:\\qg-root-marker.txt";
-    for (const wchar_t* folder : {L"C:", L""}) {
+// Only a folder named like the product is emptied. A launcher in a drive's root
+// passes "C:"; an empty field names the current drive's root; a launcher copied
+// elsewhere, or on a share, names a folder of another name. Their files stay; the
+// registry and service steps run all the same.
+TEST_F(RemovalTest, OnlyTheProductsOwnFolderIsEmptied) {
+    const std::wstring elsewhere = L"C:\\qg-elsewhere";
+    const struct {
+        std::wstring folder;
+        std::wstring marker;
+    } cases[] = {
+        {L"C:", L"C:\\qg-root-marker.txt"},
+        {L"", L"C:\\qg-root-marker.txt"},
+        {elsewhere, elsewhere + L"\\kept.txt"},
+        {elsewhere + L"\\QuillGuardVer.2.0.0x", elsewhere + L"\\QuillGuardVer.2.0.0x\\kept.txt"},
+    };
+    for (const auto& c : cases) {
         Install();
-        ASSERT_TRUE(WriteFileBytes(marker, "stays"));
-        SetArgument(LauncherFolder, folder);
-        EXPECT_EQ(RunWorker(), 1u) << "folder \"" << folder << "\"";
-        EXPECT_TRUE(PathExists(marker)) << "folder \"" << folder << "\"";
+        CreateDirectoryW(elsewhere.c_str(), nullptr);
+        CreateDirectoryW(c.folder.c_str(), nullptr);
+        ASSERT_TRUE(WriteFileBytes(c.marker, "stays"));
+        SetArgument(LauncherFolder, c.folder);
+        EXPECT_EQ(RunWorker(), 1u) << "folder \"" << c.folder << "\"";
+        EXPECT_TRUE(PathExists(c.marker)) << "folder \"" << c.folder << "\"";
         EXPECT_TRUE(DriverServiceGone());
-        DeleteTree(marker);
+        DeleteTree(c.marker);
     }
+    DeleteTree(elsewhere);
 }
 
 // --- Emptying the folder -------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../setup/setup_support.h"
+#include "../support/window_driver.h"
 
 #include "closer.h"
 
@@ -80,12 +81,13 @@ inline bool CreateUninstallEntry(const std::wstring& name) {
 }
 
 // What setup leaves behind: "quilldrv" in the filter list after another entry, the
-// service, and the installed folder with its two files.
+// service, the driver in the system's driver folder, and the installed folder with
+// its two files.
 inline bool InstallStandIn() {
     WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr", u"quilldrv"})));
     CreateDirectoryW(VendorFolder().c_str(), nullptr);
     CreateDirectoryW(InstalledFolder().c_str(), nullptr);
-    return CreateStandInService() &&
+    return CreateStandInService() && WriteFileBytes(SystemDriverFile(), "driver") &&
            WriteFileBytes(InstalledFolder() + L"\\quilldrv.sys", "driver") &&
            WriteFileBytes(InstalledFolder() + L"\\Uninst.exe", "launcher");
 }
@@ -128,12 +130,6 @@ private:
 
 // --- Programs under test -------------------------------------------------------
 
-// A started program; its handles close with the record.
-struct Started {
-    HandleCloser process;
-    DWORD id = 0;
-};
-
 // Starts `exe` with the given command line (the whole of it, program name included).
 inline bool StartProgram(const std::wstring& exe, const std::wstring& commandLine,
                          Started& started) {
@@ -149,63 +145,6 @@ inline bool StartProgram(const std::wstring& exe, const std::wstring& commandLin
     started.process.Reset(info.hProcess);
     started.id = info.dwProcessId;
     return true;
-}
-
-// The exit code once the process has ended within `timeoutMs`; STILL_ACTIVE if not.
-inline DWORD ExitCodeAfter(HANDLE process, DWORD timeoutMs) {
-    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
-        return STILL_ACTIVE;
-    }
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process, &code);
-    return code;
-}
-
-inline std::wstring WindowText(HWND window) {
-    wchar_t text[2048] = {};
-    GetWindowTextW(window, text, 2048);
-    return text;
-}
-
-// A message box's or dialog's text, as another process sees it.
-inline std::wstring BoxText(HWND box) {
-    wchar_t text[2048] = {};
-    GetDlgItemTextW(box, 0xFFFF, text, 2048);
-    return text;
-}
-
-inline DWORD ProcessOf(HWND window) {
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    return id;
-}
-
-// A visible dialog-class top-level window for which `accept(window)` holds.
-template <typename Accept> HWND FindDialog(Accept accept) {
-    struct Search {
-        Accept* accept;
-        HWND found;
-    } search = {&accept, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(context);
-            wchar_t className[16] = {};
-            GetClassNameW(window, className, 16);
-            if (std::wstring(className) == L"#32770" && IsWindowVisible(window) &&
-                (*s->accept)(window)) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-template <typename Accept> HWND WaitForDialog(Accept accept, DWORD timeoutMs = 10000) {
-    HWND found = nullptr;
-    WaitUntil([&] { return (found = FindDialog(accept)) != nullptr; }, timeoutMs);
-    return found;
 }
 
 // A box of another process with this caption.
@@ -237,10 +176,6 @@ inline void EndStrayPrograms() {
         TerminateProcess(process.Get(), 1);
         WaitForSingleObject(process.Get(), 5000);
     }
-}
-
-inline void Answer(HWND box, int button) {
-    PostMessageW(box, WM_COMMAND, button, 0);
 }
 
 // The command line and current folder of another process, read from its process

@@ -102,6 +102,33 @@ TEST_F(UninstallerRunTest, AnythingButFiveFieldsShowsTheCommandLineAndRemovesNot
     EXPECT_TRUE(PathExists(InstalledFolder() + L"\\quilldrv.sys"));
 }
 
+// Wine's user32 loads uxtheme.dll by name once a window is shown. One planted
+// beside the uninstaller in the temporary folder, with Wine told to prefer
+// native DLLs for the program, is never loaded: the search is kept to the
+// system folder.
+TEST_F(UninstallerRunTest, ALibraryPlantedBesideTheUninstallerIsNeverLoaded) {
+    const std::wstring folder = TempFolder() + L"\\qg-planted";
+    DeleteTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"\\_uninst.bin";
+    ASSERT_TRUE(CopyFileW(UninstallerExe().c_str(), program.c_str(), FALSE));
+    std::wstring planted = QG_PLANTED_UXTHEME;
+    std::replace(planted.begin(), planted.end(), L'/', L'\\');
+    ASSERT_TRUE(CopyFileW(planted.c_str(), (folder + L"\\uxtheme.dll").c_str(), FALSE));
+    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\_uninst.bin\\DllOverrides";
+    RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"uxtheme", REG_SZ, L"native,builtin",
+                    sizeof L"native,builtin");
+    // Too few fields: the program shows its one box and removes nothing.
+    const bool started = StartProgram(program, Quoted(program), program_);
+    HWND box = started ? WaitForBoxOf(program_.id, L"Parameter error!") : nullptr;
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\_uninst.bin");
+    ASSERT_NE(box, nullptr) << "no box within 10 s";
+    EXPECT_FALSE(PathExists(folder + L"\\planted-loaded.txt")) << "the planted library ran";
+    Answer(box, IDOK);
+    EXPECT_EQ(ExitCodeAfter(program_.process.Get(), 10000), 0u);
+    DeleteTree(folder);
+}
+
 // A failed first step skips the rest; the restart question is asked all the same,
 // here with a title of the longest accepted length.
 TEST_F(UninstallerRunTest, TheRestartQuestionFollowsAFailedRemoval) {
@@ -151,6 +178,32 @@ TEST_F(UninstallerRunTest, TheWaitBoxStandsCentredUntilTheRemovalEnds) {
     CancelRestart(kTitle);
     EXPECT_FALSE(PathExists(VendorFolder()));
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
+}
+
+// The launcher's file cannot be deleted while it runs: the removal waits for the
+// launcher that started it, here one that ends only 2 s after, and the installed
+// folder goes now, not at the restart.
+TEST_F(UninstallerRunTest, TheRemovalWaitsForALauncherThatDoesNotEndPromptly) {
+    ASSERT_TRUE(InstallStandIn());
+    std::wstring slow = QG_SLOW_LAUNCHER;
+    std::replace(slow.begin(), slow.end(), L'/', L'\\');
+    const std::wstring launcher = InstalledFolder() + L"\\Uninst.exe";
+    ASSERT_TRUE(CopyFileW(slow.c_str(), launcher.c_str(), FALSE));
+    Started started;
+    ASSERT_TRUE(StartProgram(launcher,
+                             Quoted(launcher) + L" " + Quoted(UninstallerExe()) + L" " +
+                                 Quoted(kEntryName) + L" " + Quoted(kTitle) + L" " +
+                                 Quoted(kFolderName),
+                             started));
+    HWND question = WaitForBoxSaying(kTitle, RestartQuestion());
+    ASSERT_NE(question, nullptr) << "no restart question within 10 s";
+    program_.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE,
+                                       FALSE, ProcessOf(question)));
+    EXPECT_EQ(ExitCodeAfter(started.process.Get(), 0), 0u) << "the launcher had ended";
+    EXPECT_FALSE(PathExists(InstalledFolder()));
+    EXPECT_TRUE(DeletionsAtRestart().empty());
+    Answer(question, IDCANCEL);
+    EXPECT_EQ(ExitCodeAfter(program_.process.Get(), 10000), 0u);
 }
 
 // CreateThread pointed at CloseHandle, which fails for the null first argument:
