@@ -195,22 +195,12 @@ TEST_F(SetupEntry, WithoutTheRichEditLibrarySetupUnpacksShowsNothingAndCleansUp)
 // licence shows, and the planted one is never loaded.
 TEST_F(SetupEntry, ALibraryPlantedBesideSetupIsNeverLoaded) {
     const std::wstring folder = TempFolder() + L"\\qg-planted";
-    DeleteTree(folder);
-    CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring program = folder + L"\\QuillGuardSetup.exe";
-    ASSERT_TRUE(CopyFileW(QG_SETUP_EXE, program.c_str(), FALSE));
-    std::wstring planted = QG_PLANTED_LIBRARY;
-    std::replace(planted.begin(), planted.end(), L'/', L'\\');
-    ASSERT_TRUE(CopyFileW(planted.c_str(), (folder + L"\\riched20.dll").c_str(), FALSE));
-
-    // Wine's per-program DLL override (an environment line given to the child is
-    // not read: the loader takes WINEDLLOVERRIDES from the Unix environment).
-    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe\\DllOverrides";
-    RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"riched20", REG_SZ, L"native,builtin",
-                    sizeof L"native,builtin");
+    const std::wstring program = CopyWithPlantedLibrary(
+        QG_SETUP_EXE, folder, L"QuillGuardSetup.exe", QG_PLANTED_LIBRARY, L"riched20");
+    ASSERT_FALSE(program.empty());
     const bool started = StartProgram(program, L"", &setup_);
     const HWND wizard = started ? FindWizard(setup_.id, 15000) : nullptr;
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe");
+    ForgetOverrides(L"QuillGuardSetup.exe");
     ASSERT_TRUE(started);
     EXPECT_FALSE(PathExists(folder + L"\\planted-loaded.txt")) << "the planted library ran";
     ASSERT_NE(wizard, nullptr) << "no wizard within 15 s";

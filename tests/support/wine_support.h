@@ -105,6 +105,36 @@ inline std::wstring MakeFolderOfLength(const std::wstring& base, size_t length) 
     return path;
 }
 
+// Copies `program` as `name` into `folder`, made anew, and plants `library` beside
+// it as `libraryName`.dll, with Wine told to prefer a native DLL of that name for
+// the program: only then does Wine load one from the program's folder. The
+// override is per program in the registry (the loader takes WINEDLLOVERRIDES from
+// the Unix environment, never from a line given to the child); ForgetOverrides
+// removes it. Returns the copy's path, or an empty text.
+inline std::wstring CopyWithPlantedLibrary(const std::wstring& program, const std::wstring& folder,
+                                           const wchar_t* name, std::wstring library,
+                                           const wchar_t* libraryName) {
+    DeleteTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring copy = folder + L"\\" + name;
+    for (wchar_t& c : library) {
+        c = c == L'/' ? L'\\' : c;
+    }
+    const std::wstring overrides =
+        std::wstring(L"Software\\Wine\\AppDefaults\\") + name + L"\\DllOverrides";
+    const bool planted =
+        CopyFileW(program.c_str(), copy.c_str(), FALSE) &&
+        CopyFileW(library.c_str(), (folder + L"\\" + libraryName + L".dll").c_str(), FALSE) &&
+        RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), libraryName, REG_SZ,
+                        L"native,builtin", sizeof L"native,builtin") == ERROR_SUCCESS;
+    return planted ? copy : L"";
+}
+
+inline void ForgetOverrides(const wchar_t* name) {
+    RegDeleteTreeW(HKEY_CURRENT_USER,
+                   (std::wstring(L"Software\\Wine\\AppDefaults\\") + name).c_str());
+}
+
 // The user's temporary folder, without its trailing backslash.
 inline std::wstring TempFolder() {
     wchar_t path[MAX_PATH] = {};

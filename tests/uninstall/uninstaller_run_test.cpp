@@ -108,20 +108,13 @@ TEST_F(UninstallerRunTest, AnythingButFiveFieldsShowsTheCommandLineAndRemovesNot
 // system folder.
 TEST_F(UninstallerRunTest, ALibraryPlantedBesideTheUninstallerIsNeverLoaded) {
     const std::wstring folder = TempFolder() + L"\\qg-planted";
-    DeleteTree(folder);
-    CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring program = folder + L"\\_uninst.bin";
-    ASSERT_TRUE(CopyFileW(UninstallerExe().c_str(), program.c_str(), FALSE));
-    std::wstring planted = QG_PLANTED_UXTHEME;
-    std::replace(planted.begin(), planted.end(), L'/', L'\\');
-    ASSERT_TRUE(CopyFileW(planted.c_str(), (folder + L"\\uxtheme.dll").c_str(), FALSE));
-    const wchar_t* overrides = L"Software\\Wine\\AppDefaults\\_uninst.bin\\DllOverrides";
-    RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"uxtheme", REG_SZ, L"native,builtin",
-                    sizeof L"native,builtin");
+    const std::wstring program = CopyWithPlantedLibrary(UninstallerExe(), folder, L"_uninst.bin",
+                                                        QG_PLANTED_UXTHEME, L"uxtheme");
+    ASSERT_FALSE(program.empty());
     // Too few fields: the program shows its one box and removes nothing.
     const bool started = StartProgram(program, Quoted(program), program_);
     HWND box = started ? WaitForBoxOf(program_.id, L"Parameter error!") : nullptr;
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\_uninst.bin");
+    ForgetOverrides(L"_uninst.bin");
     ASSERT_NE(box, nullptr) << "no box within 10 s";
     EXPECT_FALSE(PathExists(folder + L"\\planted-loaded.txt")) << "the planted library ran";
     Answer(box, IDOK);
