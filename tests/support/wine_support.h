@@ -223,36 +223,67 @@ inline DWORD WINAPI AnswerBoxWithOk(void* context) {
     return 1;
 }
 
+// The import slot through which the image at `base` in `process` calls
+// dll!function, and the name entry the loader replaces when it binds the slot;
+// address 0 when there is none. Memory is read through ReadProcessMemory, so this
+// serves the test's own process and another alike.
+struct ImportSlot {
+    ULONG_PTR address = 0;
+    ULONG_PTR nameEntry = 0;
+};
+
+inline ImportSlot FindImportSlot(HANDLE process, ULONG_PTR base, const char* dll,
+                                 const char* function) {
+    auto read = [&](ULONG_PTR address, void* into, SIZE_T size) {
+        SIZE_T done = 0;
+        return ReadProcessMemory(process, reinterpret_cast<void*>(address), into, size, &done) &&
+               done == size;
+    };
+    IMAGE_DOS_HEADER dos = {};
+    IMAGE_NT_HEADERS nt = {};
+    if (!read(base, &dos, sizeof dos) || !read(base + dos.e_lfanew, &nt, sizeof nt)) {
+        return {};
+    }
+    const DWORD imports =
+        nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (ULONG_PTR at = base + imports;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        IMAGE_IMPORT_DESCRIPTOR descriptor = {};
+        char name[32] = {};
+        if (!read(at, &descriptor, sizeof descriptor) || descriptor.Name == 0) {
+            return {};
+        }
+        read(base + descriptor.Name, name, sizeof name - 1);
+        if (_stricmp(name, dll) != 0) {
+            continue;
+        }
+        for (ULONG_PTR i = 0;; ++i) {
+            IMAGE_THUNK_DATA entry = {};
+            if (!read(base + descriptor.OriginalFirstThunk + i * sizeof entry, &entry,
+                      sizeof entry) ||
+                entry.u1.AddressOfData == 0) {
+                return {};
+            }
+            char imported[64] = {};
+            if (IMAGE_SNAP_BY_ORDINAL(entry.u1.Ordinal) ||
+                !read(base + entry.u1.AddressOfData + 2, imported, sizeof imported - 1) ||
+                strcmp(imported, function) != 0) {
+                continue;
+            }
+            return {base + descriptor.FirstThunk + i * sizeof entry, entry.u1.AddressOfData};
+        }
+    }
+}
+
 // Points one import of this test program at `replacement` for the object's life,
 // for failures that Wine cannot be made to produce from outside (the code under
 // test is linked into the program and calls through the same import table).
 class OwnImportSwap {
 public:
-    OwnImportSwap(const char* dll, const char* function, void* replacement) {
-        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-        const DWORD imports =
-            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
-             d->Name != 0 && slot_ == nullptr; ++d) {
-            if (_stricmp(reinterpret_cast<const char*>(base + d->Name), dll) != 0) {
-                continue;
-            }
-            auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-            for (size_t i = 0; names[i].u1.AddressOfData != 0; ++i) {
-                if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) {
-                    continue;
-                }
-                const auto* byName =
-                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
-                if (strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0) {
-                    slot_ = &slots[i].u1.Function;
-                    break;
-                }
-            }
-        }
+    OwnImportSwap(const char* dll, const char* function, void* replacement)
+        : slot_(reinterpret_cast<ULONG_PTR*>(
+              FindImportSlot(GetCurrentProcess(),
+                             reinterpret_cast<ULONG_PTR>(GetModuleHandleW(nullptr)), dll, function)
+                  .address)) {
         if (slot_ != nullptr) {
             saved_ = *slot_;
             Write(reinterpret_cast<ULONG_PTR>(replacement));

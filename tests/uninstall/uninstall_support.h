@@ -244,48 +244,21 @@ inline bool RedirectImport(HANDLE process, const char* dll, const char* function
         return false; // the library sits elsewhere in the program
     }
     ULONG_PTR base = 0;
-    IMAGE_DOS_HEADER dos = {};
-    IMAGE_NT_HEADERS64 nt = {};
-    if (!read(reinterpret_cast<ULONG_PTR>(basic.PebBaseAddress) + 0x10, &base, sizeof base) ||
-        !read(base, &dos, sizeof dos) || !read(base + dos.e_lfanew, &nt, sizeof nt)) {
+    if (!read(reinterpret_cast<ULONG_PTR>(basic.PebBaseAddress) + 0x10, &base, sizeof base)) {
         return false;
     }
-    const DWORD imports =
-        nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (ULONG_PTR at = base + imports;; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-        IMAGE_IMPORT_DESCRIPTOR descriptor = {};
-        char name[32] = {};
-        if (!read(at, &descriptor, sizeof descriptor) || descriptor.Name == 0) {
-            return false;
-        }
-        read(base + descriptor.Name, name, sizeof name - 1);
-        if (_stricmp(name, dll) != 0) {
-            continue;
-        }
-        for (ULONG_PTR i = 0;; ++i) {
-            ULONG_PTR byName = 0;
-            if (!read(base + descriptor.OriginalFirstThunk + i * 8, &byName, sizeof byName) ||
-                byName == 0) {
-                return false;
-            }
-            char imported[64] = {};
-            if ((byName >> 63) != 0 || !read(base + byName + 2, imported, sizeof imported - 1) ||
-                strcmp(imported, function) != 0) {
-                continue;
-            }
-            const ULONG_PTR slot = base + descriptor.FirstThunk + i * 8;
-            ULONG_PTR bound = 0;
-            DWORD old = 0;
-            SIZE_T written = 0;
-            // Still the name's address: the loader has not bound it yet.
-            return read(slot, &bound, sizeof bound) && bound != byName &&
-                   VirtualProtectEx(process, reinterpret_cast<void*>(slot), 8, PAGE_READWRITE,
-                                    &old) &&
-                   WriteProcessMemory(process, reinterpret_cast<void*>(slot), &target, 8,
-                                      &written) &&
-                   written == 8;
-        }
-    }
+    const ImportSlot slot = FindImportSlot(process, base, dll, function);
+    ULONG_PTR bound = 0;
+    DWORD old = 0;
+    SIZE_T written = 0;
+    // Still the name's entry: the loader has not bound it yet.
+    return slot.address != 0 && read(slot.address, &bound, sizeof bound) &&
+           bound != slot.nameEntry &&
+           VirtualProtectEx(process, reinterpret_cast<void*>(slot.address), sizeof bound,
+                            PAGE_READWRITE, &old) &&
+           WriteProcessMemory(process, reinterpret_cast<void*>(slot.address), &target,
+                              sizeof target, &written) &&
+           written == sizeof target;
 }
 
 // Starts a program as its debugger, stops it at the loader's first breakpoint
