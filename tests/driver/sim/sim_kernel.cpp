@@ -101,11 +101,19 @@ NTSTATUS g_failNextCreate;
 bool g_failNextAttach;
 bool g_wdmAvailable = true;
 
-void Violation(const std::string& what) {
-    std::lock_guard<std::mutex> guard(g_lock);
+// Records a broken rule; the Locked form for callers that hold g_lock.
+void ViolationLocked(const std::string& what) {
     ++g_violations;
     g_lastViolation = what;
 }
+
+void Violation(const std::string& what) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    ViolationLocked(what);
+}
+
+constexpr const char* kPendingNotMarked =
+    "STATUS_PENDING returned for a request not marked pending";
 
 std::map<const uint8_t*, SimDevice*> g_extensions; // by first byte
 
@@ -741,8 +749,7 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
     if (status == STATUS_PENDING) {
         if (irp->CurrentLocation > location) {
             if (!(stack->Control & SL_PENDING_RETURNED)) {
-                ++g_violations;
-                g_lastViolation = "STATUS_PENDING returned for a request not marked pending";
+                ViolationLocked(kPendingNotMarked);
             }
         } else {
             g_returnedPending.insert(stack);
@@ -813,8 +820,7 @@ VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR boost) {
             ++irp->Tail.Overlay.CurrentStackLocation;
             if (g_returnedPending.erase(leaving) != 0 &&
                 !(leaving->Control & SL_PENDING_RETURNED)) {
-                ++g_violations;
-                g_lastViolation = "STATUS_PENDING returned for a request not marked pending";
+                ViolationLocked(kPendingNotMarked);
             }
         }
         irp->PendingReturned = (leaving->Control & SL_PENDING_RETURNED) != 0;
