@@ -65,7 +65,7 @@ void DeleteWizardObjects() {
 
 const wchar_t* LoadProductName() {
     ProductName[0] = 0;
-    return LoadResStringTo(IDS_PRODUCT_NAME, ProductName, static_cast<int>(PRODUCT_NAME_CAPACITY));
+    return LoadResStringTo(IDS_PRODUCT_NAME, ProductName, static_cast<int>(NAME_CAPACITY));
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {

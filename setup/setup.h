@@ -23,7 +23,7 @@ extern HINSTANCE SetupInstance;
 extern HICON SetupIcon;
 extern HBRUSH WhiteBrush;
 extern HFONT TitleFont; // made by the wizard; null until then
-extern wchar_t ProductName[PRODUCT_NAME_CAPACITY];
+extern wchar_t ProductName[NAME_CAPACITY];
 // Product name, a space, "Ver.2.0.0": caption of the wizard and of setup's own box,
 // and the one argument of every formatted page text.
 extern wchar_t WizardTitle[TITLE_CAPACITY];

@@ -8,6 +8,6 @@ HINSTANCE SetupInstance;
 HICON SetupIcon;
 HBRUSH WhiteBrush;
 HFONT TitleFont;
-wchar_t ProductName[PRODUCT_NAME_CAPACITY];
+wchar_t ProductName[NAME_CAPACITY];
 wchar_t WizardTitle[TITLE_CAPACITY];
 int CurrentPage = PAGE_WELCOME;

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr size_t SUFFIX_CAPACITY = 32;
-
 bool IsFile(const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -30,7 +28,7 @@ void StartLauncher(const wchar_t* base, const wchar_t* folderName) {
     // The search pattern put the product key in front; the suffix is the rest.
     const size_t keyLength = wcslen(PRODUCT_KEY);
     const size_t nameLength = wcslen(folderName);
-    if (nameLength < keyLength || nameLength - keyLength >= SUFFIX_CAPACITY) {
+    if (nameLength < keyLength || nameLength - keyLength >= NAME_CAPACITY) {
         return;
     }
     const wchar_t* suffix = folderName + keyLength;
