@@ -99,7 +99,6 @@ inline DWORD ServiceKeyDword(const wchar_t* name) {
     return value;
 }
 
-// A registry value as raw type and bytes, or absent.
 // A hidden window standing in for the wizard: the install worker sends it its
 // result message. One procedure per test program (the class is registered once).
 inline HWND CreateWizardStandIn(WNDPROC procedure) {
@@ -111,6 +110,7 @@ inline HWND CreateWizardStandIn(WNDPROC procedure) {
                            nullptr, nullptr);
 }
 
+// A registry value as raw type and bytes, or absent.
 struct SavedValue {
     bool exists = false;
     DWORD type = 0;
