@@ -94,11 +94,25 @@ HANDLE ExtractModuleHeld(const wchar_t* folder, const wchar_t* fileName, const w
         GetLastError() != ERROR_PATH_NOT_FOUND) {
         return INVALID_HANDLE_VALUE;
     }
-    if (!WriteModule(target, bytes, size)) {
-        return INVALID_HANDLE_VALUE;
+    // Created new: a name or link planted after the delete makes the creation fail
+    // instead of having this write go through it to another file.
+    {
+        HandleCloser created(CreateFileW(target, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!created) {
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!WriteFile(created.Get(), bytes, size, &written, nullptr) || written != size) {
+            created.Reset();
+            DeleteFileW(target);
+            return INVALID_HANDLE_VALUE;
+        }
     }
-    // Read sharing only: nobody can write, rename or delete the file while it is
-    // held, and anyone who still holds it open for writing makes this open fail.
+    // The writing handle cannot be the one held: a program whose file is open for
+    // writing cannot be started. Read sharing only: nobody can write, rename or
+    // delete the file while it is held, and anyone who opened it for writing in
+    // between makes this open fail.
     HandleCloser held(CreateFileW(target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     // Between the write and this open the file was out of our hands.

@@ -10,10 +10,11 @@
 // cannot be written completely.
 bool ExtractModule(const wchar_t* folder, const wchar_t* fileName, const wchar_t* resource);
 
-// The same for a file that is to be run: any file of that name is deleted first
-// (an overwritten file would keep its owner's security), and the written file is
-// opened again with read sharing only and checked to hold the resource's bytes.
-// While the returned handle is held nobody can write, rename or delete the file.
-// INVALID_HANDLE_VALUE when the file cannot be written or held so (someone else
-// holds it open for writing or deleting).
+// The same for a file that is to be run or copied elsewhere: any file of that name
+// is deleted first (an overwritten file would keep its owner's security), the file
+// is created new (never written through a name planted in between), and opened
+// again with read sharing only and checked to hold the resource's bytes. While the
+// returned handle is held nobody can write, rename or delete the file.
+// INVALID_HANDLE_VALUE when the file cannot be written or held so (a name that
+// came back after the delete, or someone holding it open for writing or deleting).
 HANDLE ExtractModuleHeld(const wchar_t* folder, const wchar_t* fileName, const wchar_t* resource);

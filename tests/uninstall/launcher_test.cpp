@@ -238,24 +238,45 @@ TEST_F(LauncherTest, AnsweringYesStartsTheUninstallerInTheTemporaryFolder) {
 
 // --- Failures reported by number -------------------------------------------------
 
-// Someone else holds a file of that name open for writing, letting others read,
-// write and delete it: the launcher cannot own the file, so it runs nothing.
+// The launcher runs nothing it does not own: a file of that name that someone else
+// holds open for writing (sharing everything), or one that comes back under the
+// name after the launcher's delete (here the delete is pointed at lstrlenW, which
+// takes the path and deletes nothing), which must not be written through.
 TEST_F(LauncherTest, AnUninstallerFileThatCannotBeWrittenIsError4) {
-    HandleCloser held(CreateFileW(ExtractedUninstaller().c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(held);
-    HWND question = StartToQuestion(PlaceLauncher(L"C:\\qg-launcher"));
-    ASSERT_NE(question, nullptr);
-    EXPECT_EQ(BoxText(question), Question(kTitle));
-    Answer(question, IDYES);
-    HWND failure = WaitForDialog([&](HWND w) {
-        return ProcessOf(w) == launcher_.id && WindowText(w) == kTitle && w != question;
-    });
-    ASSERT_NE(failure, nullptr) << "no failure box within 10 s";
-    EXPECT_EQ(BoxText(failure), Failure(4));
-    Answer(failure, IDOK);
-    EXPECT_EQ(LauncherExit(), 0u);
+    for (const bool planted : {false, true}) {
+        SCOPED_TRACE(planted ? "a name planted after the delete" : "a file held for writing");
+        HandleCloser held;
+        if (planted) {
+            ASSERT_TRUE(WriteFileBytes(ExtractedUninstaller(), "planted"));
+        } else {
+            held.Reset(CreateFileW(ExtractedUninstaller().c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   CREATE_ALWAYS, 0, nullptr));
+            ASSERT_TRUE(held);
+        }
+        Started launcher;
+        const std::wstring exe = PlaceLauncher(L"C:\\qg-launcher");
+        ASSERT_TRUE(Start(launcher, exe, kSetupArguments));
+        HWND question = WaitForBoxOf(launcher.id, kTitle);
+        ASSERT_NE(question, nullptr) << "no question within 10 s";
+        EXPECT_EQ(BoxText(question), Question(kTitle));
+        HandleCloser process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, launcher.id));
+        ASSERT_TRUE(!planted || RedirectImport(process.Get(), "KERNEL32.dll", "DeleteFileW",
+                                               "kernel32.dll", "lstrlenW"));
+        Answer(question, IDYES);
+        HWND failure = WaitForDialog([&](HWND w) {
+            return ProcessOf(w) == launcher.id && WindowText(w) == kTitle && w != question;
+        });
+        ASSERT_NE(failure, nullptr) << "no failure box within 10 s";
+        EXPECT_EQ(BoxText(failure), Failure(4));
+        Answer(failure, IDOK);
+        EXPECT_EQ(ExitCodeAfter(launcher.process.Get(), 10000), 0u);
+        if (planted) {
+            EXPECT_EQ(ReadFileBytes(ExtractedUninstaller()), "planted") << "written through";
+        }
+        held.Reset();
+        DeleteTree(ExtractedUninstaller());
+    }
 }
 
 TEST_F(LauncherTest, ACommandLinePastItsBufferIsError2) {
