@@ -7,3 +7,5 @@ constexpr const wchar_t* DRIVER_NAME = L"quilldrv";
 constexpr const wchar_t* DISK_CLASS_KEY =
     L"System\\CurrentControlSet\\Control\\Class\\{4d36e967-e325-11ce-bfc1-08002be10318}";
 constexpr const wchar_t* UPPER_FILTERS = L"UpperFilters";
+// The maker's folder under Program Files, which holds the installed folder.
+constexpr const wchar_t* VENDOR_FOLDER = L"VARNO";

@@ -57,3 +57,10 @@ bool IsWindows2000() {
 bool IsWindowsXP() {
     return IsVersion(5, 1);
 }
+
+void DeleteNowOrAtRestart(const wchar_t* path, bool folder) {
+    const bool gone = folder ? RemoveDirectoryW(path) : DeleteFileW(path);
+    if (!gone && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}

@@ -14,7 +14,6 @@ constexpr const wchar_t* DRIVER_GROUP = L"PnP Filter";
 constexpr const wchar_t* SERVICES_KEY = L"SYSTEM\\CurrentControlSet\\Services\\";
 
 // Installed folder: Program Files\VARNO\QuillGuardVer.2.0.0
-constexpr const wchar_t* VENDOR_FOLDER = L"VARNO";
 constexpr const wchar_t* PRODUCT_KEY = L"QuillGuard";
 constexpr const wchar_t* VERSION_SUFFIX = L"Ver.2.0.0";
 

@@ -8,7 +8,9 @@
 #include "format.h"
 #include "names.h"
 #include "registry.h"
+#include "system.h"
 
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cwchar>
@@ -23,27 +25,37 @@ constexpr const wchar_t* kLauncherFile = L"Uninst.exe";
 // only delays the removal, which then has the files deleted at the restart.
 constexpr DWORD kLauncherWaitMs = 5000;
 
-// The folder steps are for the installed folder only, whose last component is the
-// product's folder name. A launcher copied elsewhere or started by hand, a drive's
-// root or a share's root, has nobody's folder emptied.
+// The folder steps are for the installed folder only, the product's folder in the
+// maker's folder under Program Files, reached as given with no link or junction on
+// the way. A launcher copied elsewhere or started by hand, a drive's or a share's
+// root, or a junction named like the product that leads elsewhere has nobody's
+// folder emptied.
 bool IsProductFolder(const wchar_t* folder) {
-    const wchar_t* last = nullptr;
-    for (const wchar_t* p = folder; *p != 0; ++p) {
-        if (*p == L'\\' || *p == L'/') {
-            last = p;
-        }
+    wchar_t programFiles[PATH_CAPACITY];
+    wchar_t expected[PATH_CAPACITY];
+    if (ProductFolderName[0] == 0 ||
+        FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT,
+                                programFiles)) ||
+        !FormatTo(expected, PATH_CAPACITY, L"%ls\\%ls\\%ls", programFiles, VENDOR_FOLDER,
+                  ProductFolderName)) {
+        return false;
     }
-    return last != nullptr && last[1] != 0 && ProductFolderName[0] != 0 &&
-           CompareStringOrdinal(last + 1, -1, ProductFolderName, -1, TRUE) == CSTR_EQUAL;
-}
-
-// Deletes the file or (empty) folder now, or else has it deleted at the restart
-// that the user is offered next.
-void DeleteNowOrAtRestart(const wchar_t* path, bool folder) {
-    const bool gone = folder ? RemoveDirectoryW(path) : DeleteFileW(path);
-    if (!gone && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
-        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    HandleCloser opened(CreateFileW(folder, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    wchar_t resolved[FORMATTED_PATH_CAPACITY];
+    const DWORD length =
+        opened ? GetFinalPathNameByHandleW(opened.Get(), resolved, FORMATTED_PATH_CAPACITY,
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+               : 0;
+    if (length == 0 || length >= FORMATTED_PATH_CAPACITY) {
+        return false;
     }
+    // The final path comes as \\?\C:\...; a reparse point on the way makes it
+    // differ from the path given.
+    const wchar_t* path = wcsncmp(resolved, L"\\\\?\\", 4) == 0 ? resolved + 4 : resolved;
+    return CompareStringOrdinal(path, -1, folder, -1, TRUE) == CSTR_EQUAL &&
+           CompareStringOrdinal(path, -1, expected, -1, TRUE) == CSTR_EQUAL;
 }
 
 // The launcher that started this program may still be running from the folder
@@ -123,8 +135,8 @@ void RemoveParentFolder() {
     MoveFileExW(parent, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// 1 when the entry was deleted. A missing entry is no error worth a message; a
-// missing parent key is.
+// 1 when the entry was deleted or is not there. A missing parent key is an error
+// worth a message.
 bool DeleteUninstallEntry() {
     KeyCloser parent;
     const LSTATUS opened =
@@ -139,7 +151,8 @@ bool DeleteUninstallEntry() {
     if (UninstallEntryName[0] == 0) {
         return false;
     }
-    return RegDeleteKeyW(parent.Get(), UninstallEntryName) == ERROR_SUCCESS;
+    const LSTATUS deleted = RegDeleteKeyW(parent.Get(), UninstallEntryName);
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
 }
 
 bool RunRemovalSteps() {
@@ -176,8 +189,12 @@ DWORD WINAPI RemovalWorker(void*) {
 int RemoveFromMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name,
                            const wchar_t* entry) {
     MultiSzBlock list;
-    if (!ReadMultiSzValue(root, subkey, name, list) || !list) {
+    if (!ReadMultiSzValue(root, subkey, name, list)) {
         return 0;
+    }
+    // No value holds no entry: nothing to take out, and nothing is written.
+    if (!list) {
+        return 1;
     }
     size_t remaining = 0;
     MultiSzRemove(reinterpret_cast<const char16_t*>(entry), list.get(), &remaining);
@@ -198,7 +215,12 @@ unsigned RemoveDriverService(const wchar_t* serviceName) {
     if (!manager) {
         return REMOVAL_RESULT_NO_MANAGER;
     }
-    if (!DeleteNamedService(manager.Get(), serviceName)) {
+    // A service that is not there, or already marked for deletion, is as good as
+    // removed: stopping here would leave a product that can be neither removed
+    // nor installed again.
+    if (!DeleteNamedService(manager.Get(), serviceName) &&
+        GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST &&
+        GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
         return REMOVAL_RESULT_NO_SERVICE;
     }
     return REMOVAL_RESULT_OK;

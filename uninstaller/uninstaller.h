@@ -42,9 +42,11 @@ void ShowSystemError(HWND owner);
 // The thread procedure: 1 when every step succeeded, else 0.
 DWORD WINAPI RemovalWorker(void* unused);
 // Removes every equal entry (A-Z folded) and writes the list back, even when
-// nothing matched. 0 when the value is missing or cannot be read or written.
+// nothing matched. A missing value holds no entry: 1, and nothing is written. 0
+// when the value cannot be read (not REG_MULTI_SZ, say) or written.
 int RemoveFromMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name,
                            const wchar_t* entry);
+// REMOVAL_RESULT_OK also when the service is not there or already marked for deletion.
 unsigned RemoveDriverService(const wchar_t* serviceName);
 BOOL DeleteNamedService(SC_HANDLE manager, const wchar_t* serviceName);
 // Deletes the files directly in the folder; a file that cannot go now (in use,

@@ -104,10 +104,11 @@ TEST_F(RemovalTest, EveryQuilldrvEntryLeavesTheFilterListAndTheRestStays) {
     }
 }
 
+// A missing value holds nothing to remove; a foreign one is not ours to rewrite.
 TEST_F(RemovalTest, AMissingOrForeignFilterValueIsLeftAsItIs) {
     WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{});
     EXPECT_EQ(
-        RemoveFromMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME), 0);
+        RemoveFromMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME), 1);
     EXPECT_FALSE(UpperFilters().exists);
 
     const std::wstring text = L"quilldrv";
@@ -123,11 +124,11 @@ TEST_F(RemovalTest, AMissingOrForeignFilterValueIsLeftAsItIs) {
 
 // --- The service ---------------------------------------------------------------
 
-TEST_F(RemovalTest, TheServiceIsDeletedOnceAndThenReportedMissing) {
+TEST_F(RemovalTest, TheServiceIsDeletedAndAMissingOneCountsAsRemoved) {
     ASSERT_TRUE(CreateStandInService());
     EXPECT_EQ(RemoveDriverService(DRIVER_NAME), REMOVAL_RESULT_OK);
     EXPECT_TRUE(DriverServiceGone());
-    EXPECT_EQ(RemoveDriverService(DRIVER_NAME), REMOVAL_RESULT_NO_SERVICE);
+    EXPECT_EQ(RemoveDriverService(DRIVER_NAME), REMOVAL_RESULT_OK);
 }
 
 // --- The worker: whole removals and where they stop ----------------------------
@@ -145,25 +146,33 @@ TEST_F(RemovalTest, AFullRemovalLeavesOnlyTheOtherFilters) {
     EXPECT_EQ(watch_.boxes, 0);
 }
 
-TEST_F(RemovalTest, WithoutAFilterValueNothingIsRemovedAndNothingShown) {
-    Install();
-    WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{});
-    EXPECT_EQ(RunWorker(), 0u);
-    EXPECT_FALSE(UpperFilters().exists);
-    EXPECT_TRUE(DriverServiceExists());
-    EXPECT_EQ(FolderEntries(InstalledFolder()).size(), 2u);
-    EXPECT_TRUE(KeyExists(UninstallEntry()));
-    EXPECT_EQ(watch_.boxes, 0);
-}
-
-TEST_F(RemovalTest, AMissingServiceStopsTheRemovalAfterTheFilterEntry) {
-    Install();
-    ASSERT_TRUE(DeleteDriverService());
-    EXPECT_EQ(RunWorker(), 0u);
-    EXPECT_EQ(UpperFilters().bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
-    EXPECT_EQ(FolderEntries(InstalledFolder()).size(), 2u);
-    EXPECT_TRUE(KeyExists(UninstallEntry()));
-    EXPECT_EQ(watch_.boxes, 0);
+// What is not there counts as removed: a removal that stopped at it would leave a
+// product that can be neither removed nor installed again (setup takes the service
+// key for an installed product).
+TEST_F(RemovalTest, AMissingFilterValueServiceOrEntryCountsAsRemoved) {
+    const struct {
+        const char* name;
+        void (*takeAway)();
+        bool filterValue; // the value exists afterwards
+    } cases[] = {
+        {"no filter value", [] { WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{}); }, false},
+        {"no service", [] { ASSERT_TRUE(DeleteDriverService()); }, true},
+        {"no uninstall entry", [] { RegDeleteKeyW(HKEY_LOCAL_MACHINE, UninstallEntry().c_str()); },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MachineState::Reset();
+        Install();
+        c.takeAway();
+        EXPECT_EQ(RunWorker(), 1u);
+        EXPECT_EQ(UpperFilters().exists, c.filterValue);
+        EXPECT_TRUE(DriverServiceGone());
+        EXPECT_FALSE(KeyExists(L"SYSTEM\\CurrentControlSet\\Services\\quilldrv"));
+        EXPECT_FALSE(PathExists(VendorFolder()));
+        EXPECT_FALSE(KeyExists(UninstallEntry()));
+        EXPECT_EQ(watch_.boxes, 0);
+    }
 }
 
 TEST_F(RemovalTest, ASubfolderKeepsTheInstalledFolderAndItsParent) {
@@ -202,14 +211,6 @@ TEST_F(RemovalTest, TheMakersFolderStaysWhileItHoldsAnotherProduct) {
     EXPECT_EQ(FolderEntries(VendorFolder()), std::vector<std::wstring>{L"QuillGuardVer.1.0.0"});
 }
 
-TEST_F(RemovalTest, NoUninstallEntryIsAFailureWithoutAMessage) {
-    Install();
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, UninstallEntry().c_str());
-    EXPECT_EQ(RunWorker(), 0u);
-    EXPECT_FALSE(PathExists(VendorFolder()));
-    EXPECT_EQ(watch_.boxes, 0);
-}
-
 TEST_F(RemovalTest, AMissingUninstallParentShowsTheSystemTextOverTheWaitBox) {
     Install();
     UninstallKeyAway away;
@@ -240,30 +241,44 @@ TEST_F(RemovalTest, AnEmptyEntryNameDeletesNoKey) {
     EXPECT_EQ(watch_.boxes, 0);
 }
 
-// Only a folder named like the product is emptied. A launcher in a drive's root
-// passes "C:"; an empty field names the current drive's root; a launcher copied
-// elsewhere, or on a share, names a folder of another name. Their files stay; the
-// registry and service steps run all the same.
+// Only the product's own folder under Program Files is emptied. A launcher in a
+// drive's root passes "C:"; an empty field names the current drive's root; a
+// launcher copied elsewhere, or on a share, names another folder, maybe one named
+// like the product; a junction named like the product may lead anywhere, even to
+// the installed folder. Their files stay; the registry and service steps run all
+// the same.
 TEST_F(RemovalTest, OnlyTheProductsOwnFolderIsEmptied) {
     const std::wstring elsewhere = L"C:\\qg-elsewhere";
+    const std::wstring named = elsewhere + L"\\QuillGuardVer.2.0.0";
     const struct {
         std::wstring folder;
         std::wstring marker;
+        bool junction; // the folder leads to the installed folder
     } cases[] = {
-        {L"C:", L"C:\\qg-root-marker.txt"},
-        {L"", L"C:\\qg-root-marker.txt"},
-        {elsewhere, elsewhere + L"\\kept.txt"},
-        {elsewhere + L"\\QuillGuardVer.2.0.0x", elsewhere + L"\\QuillGuardVer.2.0.0x\\kept.txt"},
+        {L"C:", L"C:\\qg-root-marker.txt", false},
+        {L"", L"C:\\qg-root-marker.txt", false},
+        {elsewhere, elsewhere + L"\\kept.txt", false},
+        {elsewhere + L"\\QuillGuardVer.2.0.0x", elsewhere + L"\\QuillGuardVer.2.0.0x\\kept.txt",
+         false},
+        {named, InstalledFolder() + L"\\Uninst.exe", true},
+        {named, named + L"\\kept.txt", false},
     };
     for (const auto& c : cases) {
         Install();
         CreateDirectoryW(elsewhere.c_str(), nullptr);
-        CreateDirectoryW(c.folder.c_str(), nullptr);
+        if (c.junction) {
+            ASSERT_TRUE(UnixLink(c.folder, InstalledFolder(), false));
+        } else {
+            CreateDirectoryW(c.folder.c_str(), nullptr);
+        }
         ASSERT_TRUE(WriteFileBytes(c.marker, "stays"));
         SetArgument(LauncherFolder, c.folder);
         EXPECT_EQ(RunWorker(), 1u) << "folder \"" << c.folder << "\"";
         EXPECT_TRUE(PathExists(c.marker)) << "folder \"" << c.folder << "\"";
         EXPECT_TRUE(DriverServiceGone());
+        if (c.junction) {
+            ASSERT_TRUE(UnixLink(c.folder, L"", true));
+        }
         DeleteTree(c.marker);
     }
     DeleteTree(elsewhere);

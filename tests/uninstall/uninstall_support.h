@@ -80,6 +80,37 @@ inline bool CreateUninstallEntry(const std::wstring& name) {
     return true;
 }
 
+// Wine shows a Unix symbolic link to a folder as a reparse point, as Windows shows
+// a junction, and cannot make one itself (its CreateSymbolicLinkW does nothing):
+// Unix's ln makes it and rm takes it away, never following it as DeleteTree would.
+inline bool UnixLink(const std::wstring& link, const std::wstring& target, bool remove) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    auto unixPath = [&](const std::wstring& path) {
+        char* name = unixName != nullptr ? unixName(path.c_str()) : nullptr;
+        const std::string narrow = name != nullptr ? name : "";
+        HeapFree(GetProcessHeap(), 0, name);
+        return std::wstring(narrow.begin(), narrow.end());
+    };
+    const std::wstring program = remove ? L"Z:\\bin\\rm" : L"Z:\\bin\\ln";
+    auto quoted = [&](const std::wstring& path) { return L"\"" + unixPath(path) + L"\""; };
+    std::wstring line =
+        remove ? L"rm " + quoted(link) : L"ln -s " + quoted(target) + L" " + quoted(link);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+        return false;
+    }
+    CloseHandle(started.hProcess); // a Unix program's handle does not wait for it
+    CloseHandle(started.hThread);
+    return WaitUntil(
+        [&] { return (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) == remove; },
+        10000);
+}
+
 // What setup leaves behind: "quilldrv" in the filter list after another entry, the
 // service, the driver in the system's driver folder, and the installed folder with
 // its two files.
