@@ -8,9 +8,18 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are 
 
 namespace {
 
+// The registry returns its errors instead of setting the thread's: set it, so that
+// a caller can report why.
+bool Succeeded(LSTATUS status) {
+    if (status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
+    }
+    return status == ERROR_SUCCESS;
+}
+
 bool OpenOrCreateKey(HKEY root, const wchar_t* subkey, KeyCloser& key) {
-    return RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                           nullptr, key.Put(), nullptr) == ERROR_SUCCESS;
+    return Succeeded(RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_ALL_ACCESS, nullptr, key.Put(), nullptr));
 }
 
 const char16_t* AsChar16(const wchar_t* text) {
@@ -31,21 +40,28 @@ bool ReadMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name, Mul
     if (asked == ERROR_FILE_NOT_FOUND) {
         return true; // no such value
     }
-    if (asked != ERROR_SUCCESS) {
+    if (!Succeeded(asked)) {
         return false; // a value we cannot see may still hold entries: never take it as absent
     }
     // One spare byte, so that an empty value still gets a block of its own.
     std::unique_ptr<BYTE, decltype(&std::free)> data(static_cast<BYTE*>(std::malloc(bytes + 1)),
                                                      &std::free);
     if (!data) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    if (RegQueryValueExW(key.Get(), name, nullptr, &type, data.get(), &bytes) != ERROR_SUCCESS ||
-        type != REG_MULTI_SZ) {
+    if (!Succeeded(RegQueryValueExW(key.Get(), name, nullptr, &type, data.get(), &bytes))) {
+        return false;
+    }
+    if (type != REG_MULTI_SZ) {
+        SetLastError(ERROR_INVALID_DATATYPE);
         return false;
     }
     // Stored data need not be a well-formed list; keep its complete strings only.
     list = MultiSzFromBytes(data.get(), bytes);
+    if (!list) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
     return static_cast<bool>(list);
 }
 
@@ -56,8 +72,8 @@ bool WriteMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name,
         return false;
     }
     const DWORD bytes = static_cast<DWORD>(MultiSzLength(list) * sizeof(char16_t));
-    return RegSetValueExW(key.Get(), name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list),
-                          bytes) == ERROR_SUCCESS;
+    return Succeeded(RegSetValueExW(key.Get(), name, 0, REG_MULTI_SZ,
+                                    reinterpret_cast<const BYTE*>(list), bytes));
 }
 
 bool AddToMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name,
@@ -69,13 +85,13 @@ bool AddToMultiSzValue(HKEY root, const wchar_t* subkey, const wchar_t* name,
     if (!list) {
         // No value yet: start from the empty list.
         list.reset(static_cast<char16_t*>(std::calloc(1, sizeof(char16_t))));
-        if (!list) {
-            return false;
-        }
     }
     size_t remaining = 0;
-    MultiSzRemove(AsChar16(entry), list.get(), &remaining);
-    if (!MultiSzPrepend(AsChar16(entry), list)) {
+    if (list) {
+        MultiSzRemove(AsChar16(entry), list.get(), &remaining);
+    }
+    if (!list || !MultiSzPrepend(AsChar16(entry), list)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
     return WriteMultiSzValue(root, subkey, name, list.get());

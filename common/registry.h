@@ -1,6 +1,7 @@
 // Multi-string registry values (such as a device class's "UpperFilters"). Keys are
 // given as a root and a subkey path, opened with full access and created when
-// missing; no key handle crosses this interface.
+// missing; no key handle crosses this interface. A false result leaves the reason
+// in the thread's last error.
 #pragma once
 
 #include <windows.h>
