@@ -3,6 +3,7 @@
 #pragma once
 
 #include "capacity.h"
+#include "closer.h"
 #include "names.h"
 
 #include <windows.h>
@@ -34,24 +35,47 @@ constexpr unsigned INSTALL_RESULT_ERROR_CONTROL_NOT_WRITTEN = 797;
 constexpr unsigned INSTALL_RESULT_START_NOT_WRITTEN = 798;
 constexpr unsigned INSTALL_RESULT_TYPE_NOT_WRITTEN = 799;
 
-// --- Messages from the install worker to the wizard (wParam 0, lParam 0) -----
+// --- Messages from the install worker to the wizard ---------------------------
 
+// wParam 0, lParam 0.
 constexpr UINT WM_INSTALL_SUCCEEDED = WM_APP + 1;
+// wParam 0; lParam the InstallFailure below, valid while the message is handled, or
+// 0 when nothing more is known.
 constexpr UINT WM_INSTALL_FAILED = WM_APP + 2;
+
+// Why an install failed, for the administrator: the step (the string id of its
+// name) and the Windows error code.
+struct InstallFailure {
+    UINT step;
+    DWORD error;
+};
 
 // --- Process-wide state, written once before the install thread starts -------
 
 // The extraction folder, without a trailing backslash (written by ExtractSetupFiles).
 extern wchar_t ExtractFolder[PATH_CAPACITY];
+// The folder and its three files, each held open from its creation until
+// RemoveSetupFiles: the folder without delete sharing (it cannot be renamed or
+// swapped), the files with read sharing only (nobody can change, rename or
+// replace them). What setup copies is read from these handles.
+struct ExtractHolds {
+    HandleCloser folder;
+    HandleCloser launcher;
+    HandleCloser licence;
+    HandleCloser driver;
+};
+extern ExtractHolds ExtractHeld;
 // The wizard dialog, which receives the install's result message.
 extern HWND WizardWindow;
 
 // --- Extraction folder and processor test ------------------------------------
 
 // Creates a fresh qgs*.TMP folder in the user's temporary folder, sets
-// ExtractFolder and writes the launcher, the licence and the x64 driver into it.
+// ExtractFolder and writes the launcher, the licence and the x64 driver into it,
+// holding each (ExtractHeld).
 bool ExtractSetupFiles();
-// Deletes the three files and the folder; true when the folder was removed.
+// Lets go of the holds, deletes the three files and the folder; true when the
+// folder was removed.
 bool RemoveSetupFiles();
 bool DeleteFileInFolder(const wchar_t* folder, const wchar_t* name);
 // True on a native x64 processor (never on Windows 2000, nor where the platform
@@ -60,18 +84,29 @@ bool IsNativeX64();
 
 // --- Driver service ----------------------------------------------------------
 
+// The system's driver folder, "\", the driver name and ".sys".
+bool SystemDriverPath(wchar_t (&path)[PATH_CAPACITY], const wchar_t* driverName);
 // Copies sourceFolder\<driverName>.sys into the system's driver folder, registers
-// the boot-start kernel service and forces its ErrorControl, Start and Type.
+// the kernel service and forces its ErrorControl, Start (demand start, until the
+// trial load has passed) and Type. On failure the thread's last error says why.
 unsigned InstallDriverService(const wchar_t* sourceFolder, const wchar_t* driverName);
 // Opens the service, or creates it when it does not exist; an existing service is
 // left as it is.
 bool CreateDriverService(const wchar_t* serviceName, const wchar_t* binaryPath, DWORD startType);
+bool ServiceIsRegistered(const wchar_t* serviceName);
 // Starts the driver service once and stops it again: Windows loads the image under
 // its own signature policy and runs DriverEntry, touching no disk while the filter
-// is not registered. True when it started (or was running already).
-bool TrialLoadDriver(const wchar_t* serviceName);
+// is not registered. A driver already running is stopped first, so that the new
+// file is the one loaded. False with the Windows error code when the image did not
+// load; ERROR_SERVICE_ALREADY_RUNNING when a running one would not stop.
+bool TrialLoadDriver(const wchar_t* serviceName, DWORD* error);
 // Writes the service's Start value.
 bool SetDriverStart(const wchar_t* driverName, DWORD startType);
+// Stops and deletes the service (a loaded driver keeps it until the restart).
+void DeleteCreatedService(const wchar_t* serviceName);
+// Errors that only a restart clears: a driver still loaded, a service still
+// marked for deletion.
+bool NeedsRestartFirst(DWORD error);
 
 // --- Install worker ----------------------------------------------------------
 
@@ -79,6 +114,8 @@ bool SetDriverStart(const wchar_t* driverName, DWORD startType);
 // wizard is sent WM_INSTALL_FAILED (posted) and the result is false.
 bool StartInstall();
 // Creates the installed folder, copies the driver and the launcher into it,
-// installs the driver, loads it once on trial, registers it as a filter, waits one
-// second and sends WizardWindow the result message. Exit code 1 after success, 0 after failure.
+// installs the driver, loads it once on trial, makes it start with Windows,
+// registers it as a filter, waits one second and sends WizardWindow the result
+// message. A failure takes back what this install created. Exit code 1 after
+// success, 0 after failure.
 DWORD WINAPI InstallWorker(void* unused);

@@ -28,6 +28,27 @@ bool CreatePrivateFolder(const wchar_t* path) {
     return created;
 }
 
+// The folder stands in the user's temporary folder, where the user's own programs
+// may rename any child whatever its security says. Held open without delete
+// sharing from here on, it can no longer be renamed or swapped for another (and
+// on Windows neither can a folder above it, which an open file below keeps in
+// place). A reparse point is no folder of ours: it would send the files elsewhere.
+bool HoldFolder(const wchar_t* path, HandleCloser* held) {
+    held->Reset(CreateFileW(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return *held && GetFileInformationByHandle(held->Get(), &information) &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// Each file is created new and held with read sharing only until the clean-up.
+bool ExtractHeldFile(const wchar_t* fileName, const wchar_t* resource, HandleCloser* held) {
+    held->Reset(ExtractModuleHeld(ExtractFolder, fileName, resource));
+    return static_cast<bool>(*held);
+}
+
 } // namespace
 
 bool ExtractSetupFiles() {
@@ -45,19 +66,23 @@ bool ExtractSetupFiles() {
         return false;
     }
     DeleteFileW(name);
-    if (!CreatePrivateFolder(name)) {
+    if (!CreatePrivateFolder(name) || !HoldFolder(name, &ExtractHeld.folder)) {
         return false;
     }
     lstrcpyW(ExtractFolder, name);
 
-    if (!ExtractModule(ExtractFolder, LAUNCHER_FILE, LAUNCHER_FILE) ||
-        !ExtractModule(ExtractFolder, LICENCE_FILE, LICENCE_FILE)) {
+    if (!ExtractHeldFile(LAUNCHER_FILE, LAUNCHER_FILE, &ExtractHeld.launcher) ||
+        !ExtractHeldFile(LICENCE_FILE, LICENCE_FILE, &ExtractHeld.licence)) {
         return false;
     }
-    return IsNativeX64() && ExtractModule(ExtractFolder, DRIVER_FILE, DRIVER_X64_RESOURCE);
+    return IsNativeX64() && ExtractHeldFile(DRIVER_FILE, DRIVER_X64_RESOURCE, &ExtractHeld.driver);
 }
 
 bool RemoveSetupFiles() {
+    ExtractHeld.launcher.Reset();
+    ExtractHeld.licence.Reset();
+    ExtractHeld.driver.Reset();
+    ExtractHeld.folder.Reset();
     DeleteFileInFolder(ExtractFolder, LAUNCHER_FILE);
     DeleteFileInFolder(ExtractFolder, LICENCE_FILE);
     DeleteFileInFolder(ExtractFolder, DRIVER_FILE);

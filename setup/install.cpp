@@ -4,70 +4,198 @@
 #include "closer.h"
 #include "format.h"
 #include "registry.h"
+#include "system.h"
+
+#include "resources/resource.h"
 
 #include <shlobj.h>
 
 namespace {
 
+// What this install created, so that a failure takes back exactly that and nothing
+// that was there before.
+struct InstallRecord {
+    wchar_t vendorFolder[FORMATTED_PATH_CAPACITY];
+    wchar_t productFolder[FORMATTED_PATH_CAPACITY];
+    wchar_t installedDriver[FORMATTED_PATH_CAPACITY];
+    wchar_t installedLauncher[FORMATTED_PATH_CAPACITY];
+    wchar_t systemDriver[PATH_CAPACITY];
+    bool createdVendorFolder;
+    bool createdProductFolder;
+    bool createdInstalledDriver;
+    bool createdInstalledLauncher;
+    bool createdSystemDriver;
+    bool createdService;
+};
+
+bool Exists(const wchar_t* path) {
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Records the step and the thread's last error; always false.
+bool Failed(InstallFailure* failure, UINT step) {
+    failure->step = step;
+    failure->error = GetLastError();
+    if (failure->error == ERROR_SUCCESS) {
+        failure->error = ERROR_GEN_FAILURE; // never report a failure as success
+    }
+    return false;
+}
+
 // Creates the folder unless something (a folder, or even a file) exists there.
-bool AppendAndCreateFolder(wchar_t* path, const wchar_t* const* parts, size_t count) {
+bool AppendAndCreateFolder(wchar_t* path, const wchar_t* const* parts, size_t count,
+                           bool* created) {
     for (size_t i = 0; i < count; ++i) {
         if (!AppendTo(path, FORMATTED_PATH_CAPACITY, parts[i])) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return false;
         }
     }
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
-           CreateDirectoryW(path, nullptr) != FALSE;
+    if (Exists(path)) {
+        return true;
+    }
+    *created = CreateDirectoryW(path, nullptr) != FALSE;
+    return *created;
 }
 
-// Copies ExtractFolder\name into the folder; a read-only leftover of an earlier
-// install is made writable first, and the copy ends with normal attributes.
-bool CopyIntoFolder(const wchar_t* folder, const wchar_t* name) {
-    wchar_t source[FORMATTED_PATH_CAPACITY];
-    wchar_t target[FORMATTED_PATH_CAPACITY];
-    if (!JoinPath(source, FORMATTED_PATH_CAPACITY, ExtractFolder, name) ||
-        !JoinPath(target, FORMATTED_PATH_CAPACITY, folder, name)) {
+// Copies what the held handle reads to the target; a read-only leftover of an
+// earlier install is made writable first, and the copy ends with normal
+// attributes. Read from the handle, not the path: what is copied is what is held.
+bool CopyHeldFile(HANDLE source, const wchar_t* target) {
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) {
         return false;
     }
     SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-    const bool copied = CopyFileW(source, target, FALSE) != FALSE;
+    HandleCloser file(CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return false;
+    }
+    BYTE chunk[16384];
+    for (;;) {
+        DWORD read = 0;
+        DWORD written = 0;
+        if (!ReadFile(source, chunk, sizeof chunk, &read, nullptr)) {
+            return false;
+        }
+        if (read == 0) {
+            break;
+        }
+        if (!WriteFile(file.Get(), chunk, read, &written, nullptr) || written != read) {
+            return false;
+        }
+    }
+    file.Reset();
     SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-    return copied;
+    return true;
 }
 
-bool RunInstallSteps() {
-    wchar_t folder[FORMATTED_PATH_CAPACITY];
+bool CopyIntoFolder(HANDLE source, const wchar_t* folder, const wchar_t* name,
+                    wchar_t (&target)[FORMATTED_PATH_CAPACITY], bool* created) {
+    if (!JoinPath(target, FORMATTED_PATH_CAPACITY, folder, name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    *created = !Exists(target);
+    return CopyHeldFile(source, target);
+}
+
+UINT ServiceStepOf(unsigned result) {
+    return result == INSTALL_RESULT_NO_SYSTEM_DIRECTORY || result == INSTALL_RESULT_COPY_FAILED
+               ? IDS_STEP_DRIVER_FILE
+               : IDS_STEP_SERVICE;
+}
+
+bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
+    wchar_t* folder = record->productFolder;
     // Without Program Files every later path would be undefined.
     if (FAILED(
             SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, folder))) {
-        return false;
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return Failed(failure, IDS_STEP_FOLDER);
     }
     const wchar_t* const vendor[] = {L"\\", VENDOR_FOLDER};
     const wchar_t* const product[] = {L"\\", PRODUCT_KEY, VERSION_SUFFIX};
-    if (!AppendAndCreateFolder(folder, vendor, 2) || !AppendAndCreateFolder(folder, product, 3) ||
-        !CopyIntoFolder(folder, DRIVER_FILE) || !CopyIntoFolder(folder, LAUNCHER_FILE) ||
-        InstallDriverService(folder, DRIVER_NAME) != INSTALL_RESULT_OK) {
-        return false;
+    if (!AppendAndCreateFolder(folder, vendor, 2, &record->createdVendorFolder)) {
+        return Failed(failure, IDS_STEP_FOLDER);
+    }
+    lstrcpyW(record->vendorFolder, folder);
+    if (!AppendAndCreateFolder(folder, product, 3, &record->createdProductFolder)) {
+        return Failed(failure, IDS_STEP_FOLDER);
+    }
+    if (!CopyIntoFolder(ExtractHeld.driver.Get(), folder, DRIVER_FILE, record->installedDriver,
+                        &record->createdInstalledDriver) ||
+        !CopyIntoFolder(ExtractHeld.launcher.Get(), folder, LAUNCHER_FILE,
+                        record->installedLauncher, &record->createdInstalledLauncher)) {
+        return Failed(failure, IDS_STEP_COPY);
+    }
+
+    if (!SystemDriverPath(record->systemDriver, DRIVER_NAME)) {
+        return Failed(failure, IDS_STEP_DRIVER_FILE);
+    }
+    record->createdSystemDriver = !Exists(record->systemDriver);
+    record->createdService = !ServiceIsRegistered(DRIVER_NAME);
+    const unsigned result = InstallDriverService(folder, DRIVER_NAME);
+    if (result != INSTALL_RESULT_OK) {
+        return Failed(failure, ServiceStepOf(result));
     }
     // A class filter that cannot load keeps every disk from starting, the boot disk
-    // included: register it only once Windows has loaded it here. After a refusal
-    // the boot-start entry is taken back to demand start, the one step of the
-    // install that undoes something, so that the next start does not meet an image
-    // it refuses.
-    if (!TrialLoadDriver(DRIVER_NAME)) {
-        SetDriverStart(DRIVER_NAME, SERVICE_DEMAND_START);
-        return false;
+    // included: it starts with Windows, and is registered, only once Windows has
+    // loaded it here.
+    DWORD error = ERROR_SUCCESS;
+    if (!TrialLoadDriver(DRIVER_NAME, &error)) {
+        SetLastError(error);
+        return Failed(failure, IDS_STEP_TRIAL);
     }
-    return AddToMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME);
+    if (!SetDriverStart(DRIVER_NAME, SERVICE_BOOT_START)) {
+        return Failed(failure, IDS_STEP_BOOT_START);
+    }
+    if (!AddToMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME)) {
+        return Failed(failure, IDS_STEP_FILTER);
+    }
+    return true;
+}
+
+// Takes back, last first, what the install created; what cannot go now goes at
+// the restart. The filter entry is never among it: it is the last step.
+void TakeBack(const InstallRecord& record) {
+    if (record.createdService) {
+        DeleteCreatedService(DRIVER_NAME);
+    }
+    if (record.createdSystemDriver) {
+        DeleteNowOrAtRestart(record.systemDriver, false);
+    }
+    if (record.createdInstalledLauncher) {
+        DeleteNowOrAtRestart(record.installedLauncher, false);
+    }
+    if (record.createdInstalledDriver) {
+        DeleteNowOrAtRestart(record.installedDriver, false);
+    }
+    if (record.createdProductFolder) {
+        DeleteNowOrAtRestart(record.productFolder, true);
+    }
+    if (record.createdVendorFolder) {
+        DeleteNowOrAtRestart(record.vendorFolder, true);
+    }
 }
 
 } // namespace
 
 DWORD WINAPI InstallWorker(void*) {
-    const bool installed = RunInstallSteps();
+    InstallRecord record = {};
+    InstallFailure failure = {};
+    const bool installed = RunInstallSteps(&record, &failure);
+    if (!installed) {
+        TakeBack(record);
+    }
     // The installing page stays at least a second, whatever the outcome.
     Sleep(1000);
-    SendMessageW(WizardWindow, installed ? WM_INSTALL_SUCCEEDED : WM_INSTALL_FAILED, 0, 0);
+    if (installed) {
+        SendMessageW(WizardWindow, WM_INSTALL_SUCCEEDED, 0, 0);
+    } else {
+        SendMessageW(WizardWindow, WM_INSTALL_FAILED, 0, reinterpret_cast<LPARAM>(&failure));
+    }
     return installed ? 1 : 0;
 }
 

@@ -2,6 +2,7 @@
 #include "setup.h"
 
 wchar_t ExtractFolder[PATH_CAPACITY];
+ExtractHolds ExtractHeld;
 HWND WizardWindow;
 
 HINSTANCE SetupInstance;

@@ -113,9 +113,46 @@ void OnInstallSucceeded(HWND dialog) {
     AskToRestart(dialog);
 }
 
-void OnInstallFailed(HWND dialog) {
+// The system's text for the error, in the user's language where Windows has one,
+// without its final line break.
+void SystemText(DWORD error, wchar_t (&text)[TEXT_CAPACITY]) {
+    text[0] = 0;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, TEXT_CAPACITY, nullptr);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n')) {
+        text[--length] = 0;
+    }
+}
+
+// Administrators need the failed step and the Windows error code to find the
+// cause: both go below the page's own text, in its message control.
+void AddFailureDetails(HWND dialog, const InstallFailure& failure) {
+    wchar_t step[TEXT_CAPACITY];
+    wchar_t system[TEXT_CAPACITY];
+    wchar_t details[TEXT_CAPACITY];
+    wchar_t page[PAGE_TEXT_CAPACITY];
+    lstrcpynW(step, LoadResString(failure.step), TEXT_CAPACITY);
+    SystemText(failure.error, system);
+    GetDlgItemTextW(dialog, IDC_MESSAGE, page, PAGE_TEXT_CAPACITY);
+    if (!FormatTo(details, TEXT_CAPACITY, LoadResString(IDS_FAILURE_DETAILS), step, failure.error,
+                  system) ||
+        !AppendTo(page, PAGE_TEXT_CAPACITY, L"\n\n") ||
+        !AppendTo(page, PAGE_TEXT_CAPACITY, details)) {
+        return;
+    }
+    if (NeedsRestartFirst(failure.error)) {
+        AppendTo(page, PAGE_TEXT_CAPACITY, L"\n\n");
+        AppendTo(page, PAGE_TEXT_CAPACITY, LoadResString(IDS_RESTART_FIRST));
+    }
+    SetDlgItemTextW(dialog, IDC_MESSAGE, page);
+}
+
+void OnInstallFailed(HWND dialog, const InstallFailure* failure) {
     CurrentPage = PAGE_FAILED;
     ShowWizardPage(dialog, PAGE_FAILED);
+    if (failure != nullptr) {
+        AddFailureDetails(dialog, *failure);
+    }
 }
 
 void ShowWelcomePage(HWND dialog) {
@@ -178,7 +215,7 @@ INT_PTR CALLBACK WizardDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         OnInstallSucceeded(dialog);
         return TRUE;
     case WM_INSTALL_FAILED:
-        OnInstallFailed(dialog);
+        OnInstallFailed(dialog, reinterpret_cast<const InstallFailure*>(lParam));
         return TRUE;
     default:
         return FALSE;

@@ -34,3 +34,16 @@
 #define IDS_FAILED_TITLE 117
 #define IDS_FAILED_TEXT 118
 #define IDS_RESTART_QUESTION 119
+
+// The failed page's details: the step that failed and the Windows error.
+#define IDS_FAILURE_DETAILS 120
+#define IDS_STEP_FOLDER 121
+#define IDS_STEP_COPY 122
+#define IDS_STEP_DRIVER_FILE 123
+#define IDS_STEP_SERVICE 124
+#define IDS_STEP_TRIAL 125
+#define IDS_STEP_BOOT_START 126
+#define IDS_STEP_FILTER 127
+#define IDS_RESTART_FIRST 128
+// The box before the wizard on a PC that starts from a USB disk.
+#define IDS_SYSTEM_ON_USB 129

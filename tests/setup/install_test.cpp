@@ -1,7 +1,10 @@
 // The install worker end to end, as the wizard sees it: a hidden window receives
 // the one result message, never before a second has passed; the installed folder,
-// the driver service and the filter entry are checked in Wine's machine state.
+// the driver service and the filter entry are checked in Wine's machine state, and
+// after a failure that nothing the install created is left.
 #include "setup_support.h"
+
+#include "resources/resource.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +14,18 @@ namespace {
 
 UINT ResultMessage = 0;
 ULONGLONG ResultTick = 0;
+InstallFailure Failure = {};
 
 LRESULT CALLBACK WizardStandInProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INSTALL_SUCCEEDED || message == WM_INSTALL_FAILED) {
         EXPECT_EQ(wParam, 0u);
-        EXPECT_EQ(lParam, 0);
+        EXPECT_EQ(lParam != 0, message == WM_INSTALL_FAILED) << "a failure tells why";
         EXPECT_EQ(ResultMessage, 0u) << "a second result message";
         ResultMessage = message;
         ResultTick = GetTickCount64();
+        if (lParam != 0) {
+            Failure = *reinterpret_cast<const InstallFailure*>(lParam);
+        }
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -31,6 +38,7 @@ protected:
         ASSERT_NE(WizardWindow, nullptr);
         ResultMessage = 0;
         ResultTick = 0;
+        Failure = {};
         WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr"})));
         ASSERT_TRUE(ExtractSetupFiles());
     }
@@ -57,6 +65,20 @@ protected:
         EXPECT_TRUE(arrived) << "no result message reached the wizard within 30 s";
         *elapsed = ResultTick - start;
         return ResultMessage;
+    }
+
+    // A failed install in `step` that left nothing of its own behind.
+    void ExpectFailedLeavingNothing(UINT step) {
+        ULONGLONG elapsed = 0;
+        EXPECT_EQ(RunInstall(&elapsed), WM_INSTALL_FAILED);
+        EXPECT_EQ(Failure.step, step);
+        EXPECT_NE(Failure.error, static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_FALSE(DriverServiceExists());
+        EXPECT_FALSE(PathExists(SystemDriverFile()));
+        EXPECT_FALSE(PathExists(InstalledFolder()));
+        EXPECT_FALSE(PathExists(VendorFolder()));
+        EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
+                  MultiSz(ListOf({u"PartMgr"})).bytes);
     }
 
     MachineState machine_;
@@ -126,18 +148,82 @@ TEST_F(InstallWorkerTest, AFileNamedLikeTheVendorFolderFailsTheInstallAfterThePa
     ULONGLONG elapsed = 0;
     EXPECT_EQ(RunInstall(&elapsed), WM_INSTALL_FAILED);
     EXPECT_GE(elapsed, 1000u) << "the failure came before the one-second pause";
+    EXPECT_EQ(Failure.step, static_cast<UINT>(IDS_STEP_FOLDER));
+    EXPECT_EQ(ReadFileBytes(VendorFolder()), "not a folder") << "what was there before stays";
     EXPECT_FALSE(DriverServiceExists());
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
 }
 
-TEST_F(InstallWorkerTest, AFailedServiceStepLeavesTheFiltersUntouched) {
+TEST_F(InstallWorkerTest, AFailedServiceStepTakesBackTheFoldersAndFiles) {
     // A folder where the system's driver file goes makes its copy fail (786).
     ASSERT_TRUE(CreateDirectoryW(SystemDriverFile().c_str(), nullptr));
     ULONGLONG elapsed = 0;
     EXPECT_EQ(RunInstall(&elapsed), WM_INSTALL_FAILED);
-    EXPECT_TRUE(PathExists(InstalledFolder() + L"\\quilldrv.sys")) << "steps before it stay";
+    EXPECT_EQ(Failure.step, static_cast<UINT>(IDS_STEP_DRIVER_FILE));
+    EXPECT_FALSE(PathExists(VendorFolder()));
     EXPECT_FALSE(DriverServiceExists());
+    EXPECT_TRUE(PathExists(SystemDriverFile())) << "the folder that was there stays";
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
+}
+
+// Failures after the service exists, made in this process (the install runs here):
+// each leaves nothing, and only the first start of Windows would have seen them.
+BOOL WINAPI StartRefused(SC_HANDLE, DWORD, LPCWSTR*) {
+    SetLastError(577); // Windows' answer to a signature it refuses (ERROR_INVALID_IMAGE_HASH)
+    return FALSE;
+}
+BOOL WINAPI StartFindsOneRunning(SC_HANDLE, DWORD, LPCWSTR*) {
+    SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+    return FALSE;
+}
+BOOL WINAPI StopRefused(SC_HANDLE, DWORD, LPSERVICE_STATUS) {
+    SetLastError(ERROR_INVALID_SERVICE_CONTROL);
+    return FALSE;
+}
+LSTATUS WINAPI BootStartRefused(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
+                                const BYTE* data, DWORD size) {
+    if (name != nullptr && wcscmp(name, L"Start") == 0 &&
+        *reinterpret_cast<const DWORD*>(data) == SERVICE_BOOT_START) {
+        return ERROR_ACCESS_DENIED;
+    }
+    using SetValue = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
+    static const auto real = reinterpret_cast<SetValue>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"advapi32"), "RegSetValueExW")));
+    return real(key, name, reserved, type, data, size);
+}
+
+TEST_F(InstallWorkerTest, AFailureAfterTheServiceExistsTakesBackEverythingTheInstallCreated) {
+    const struct {
+        const char* name;
+        const char* function;
+        void* replacement;
+        UINT step;
+    } cases[] = {
+        {"trial load refused", "StartServiceW", reinterpret_cast<void*>(&StartRefused),
+         IDS_STEP_TRIAL},
+        {"Start 0 not written", "RegSetValueExW", reinterpret_cast<void*>(&BootStartRefused),
+         IDS_STEP_BOOT_START},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MachineState::Reset();
+        ResultMessage = 0;
+        OwnImportSwap swap("advapi32.dll", c.function, c.replacement);
+        ASSERT_TRUE(swap.Swapped());
+        ExpectFailedLeavingNothing(c.step);
+    }
+}
+
+// An earlier driver still running says nothing about the new file; one that will
+// not stop leaves the trial to a restart, which the failed page asks for.
+TEST_F(InstallWorkerTest, ARunningDriverThatWillNotStopFailsTheInstallUntilARestart) {
+    OwnImportSwap start("advapi32.dll", "StartServiceW",
+                        reinterpret_cast<void*>(&StartFindsOneRunning));
+    OwnImportSwap stop("advapi32.dll", "ControlService", reinterpret_cast<void*>(&StopRefused));
+    ASSERT_TRUE(start.Swapped() && stop.Swapped());
+    ExpectFailedLeavingNothing(IDS_STEP_TRIAL);
+    EXPECT_EQ(Failure.error, static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+    EXPECT_TRUE(NeedsRestartFirst(Failure.error));
 }
 
 TEST_F(InstallWorkerTest, TheThreadEndsWithOneAfterSuccessAndZeroAfterFailure) {

@@ -80,7 +80,7 @@ TEST_F(SetupResources, StringsHoldTheirTextsInEachLanguage) {
     for (const LanguageTexts* texts : {&English(), &Japanese(), &Chinese()}) {
         SCOPED_TRACE(texts->name);
         std::map<UINT, std::wstring> found;
-        for (UINT block : {7u, 8u}) { // ids 96 to 111 and 112 to 127
+        for (UINT block : {7u, 8u, 9u}) { // ids 96 to 111, 112 to 127, 128 to 143
             const std::string bytes = Bytes(kRtString, MAKEINTRESOURCEW(block), texts->language);
             ASSERT_NE(bytes, "<missing>") << "block " << block;
             const auto strings = StringBlock(bytes);
@@ -90,19 +90,19 @@ TEST_F(SetupResources, StringsHoldTheirTextsInEachLanguage) {
                 }
             }
         }
-        for (UINT id = 103; id <= 119; ++id) {
+        for (UINT id = 103; id <= 129; ++id) {
             ASSERT_EQ(found.count(id), 1u) << "string " << id << " is missing";
             if (id != 108) {
                 EXPECT_EQ(found[id], texts->strings.at(id)) << "string " << id;
             }
         }
-        EXPECT_EQ(found.size(), 17u) << "strings beyond 103 to 119";
+        EXPECT_EQ(found.size(), 27u) << "strings beyond 103 to 129";
         // The welcome text: one %s for the wizard title, no other conversion.
         const std::wstring welcome = found[108];
         EXPECT_EQ(std::count(welcome.begin(), welcome.end(), L'%'), 1);
         EXPECT_NE(welcome.find(L"%s"), std::wstring::npos);
     }
-    for (UINT block : {7u, 8u}) {
+    for (UINT block : {7u, 8u, 9u}) {
         EXPECT_EQ(Languages(kRtString, MAKEINTRESOURCEW(block)), kThreeLanguages);
     }
 }

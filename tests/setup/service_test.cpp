@@ -1,6 +1,6 @@
 // The driver service against Wine's service control manager: a first install, an
-// existing service kept but forced to boot start, the driver file replaced, and
-// failures that stop before the service.
+// existing service kept but forced to demand start until the trial load, the
+// driver file replaced, and failures that stop before the service.
 #include "setup_support.h"
 
 #include <gtest/gtest.h>
@@ -59,30 +59,31 @@ std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
-TEST_F(InstallDriverServiceTest, AFirstInstallRegistersABootStartKernelDriver) {
+// Nothing starts with Windows before the install's trial load has passed.
+TEST_F(InstallDriverServiceTest, AFirstInstallRegistersADemandStartKernelDriver) {
     ASSERT_EQ(Install(), INSTALL_RESULT_OK);
 
     const ServiceConfig config = QueryDriverService();
     EXPECT_EQ(config.type, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
-    EXPECT_EQ(config.start, static_cast<DWORD>(SERVICE_BOOT_START));
+    EXPECT_EQ(config.start, static_cast<DWORD>(SERVICE_DEMAND_START));
     EXPECT_EQ(config.errorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
     EXPECT_EQ(Narrow(config.displayName), "Quillon Driver");
     EXPECT_EQ(Narrow(config.group), "PnP Filter");
     EXPECT_NE(Narrow(config.binaryPath).find("quilldrv.sys"), std::string::npos);
 
     EXPECT_EQ(ServiceKeyDword(L"ErrorControl"), 1u);
-    EXPECT_EQ(ServiceKeyDword(L"Start"), 0u);
+    EXPECT_EQ(ServiceKeyDword(L"Start"), 3u);
     EXPECT_EQ(ServiceKeyDword(L"Type"), 1u);
     EXPECT_EQ(ReadFileBytes(SystemDriverFile()), kSourceDriver);
     // The filter registration is the install worker's next step, not this one's.
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
 }
 
-TEST_F(InstallDriverServiceTest, AnExistingServiceIsKeptButForcedToBootStart) {
+TEST_F(InstallDriverServiceTest, AnExistingServiceIsKeptButForcedToDemandStart) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service =
         CreateServiceW(manager, DRIVER_NAME, L"Earlier Driver", SERVICE_ALL_ACCESS,
-                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                       SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, SERVICE_ERROR_IGNORE,
                        L"C:\\earlier\\quilldrv.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(service, nullptr);
     CloseServiceHandle(service);
@@ -90,7 +91,7 @@ TEST_F(InstallDriverServiceTest, AnExistingServiceIsKeptButForcedToBootStart) {
 
     ASSERT_EQ(Install(), INSTALL_RESULT_OK);
     EXPECT_EQ(Narrow(QueryDriverService().displayName), "Earlier Driver") << "re-created";
-    EXPECT_EQ(ServiceKeyDword(L"Start"), 0u);
+    EXPECT_EQ(ServiceKeyDword(L"Start"), 3u);
     EXPECT_EQ(ServiceKeyDword(L"ErrorControl"), 1u);
     EXPECT_EQ(ServiceKeyDword(L"Type"), 1u);
 }

@@ -12,7 +12,7 @@
 struct LanguageTexts {
     const char* name;
     LANGID language;
-    // Strings 103 to 119 but 108, the welcome text, which only has to name the product.
+    // Strings 103 to 129 but 108, the welcome text, which only has to name the product.
     std::map<UINT, std::wstring> strings;
     // Dialog texts: Do not agree, Agree, Cancel, Back, Next.
     const wchar_t* disagree;
@@ -47,6 +47,18 @@ inline const LanguageTexts& English() {
             {118, L"The error occurred while installing %s.\n\nClick \"Close\" to exit."},
             {119, L"To activate the new settings, you must restart PC. \nDo you want to restart PC "
                   L"Now?"},
+            {120, L"Step: %s\nError %u: %s"},
+            {121, L"creating the installation folder"},
+            {122, L"copying the files into the installation folder"},
+            {123, L"copying the driver into the system's driver folder"},
+            {124, L"registering the driver service"},
+            {125, L"loading the driver on trial"},
+            {126, L"setting the driver to start with Windows"},
+            {127, L"registering the driver as a filter of the disk drives"},
+            {128, L"An earlier copy of the driver is still in use. Restart the PC, then run the "
+                  L"setup again."},
+            {129, L"Windows on this PC starts from a USB disk. %s write-protects every USB disk, "
+                  L"so this PC would no longer start. Nothing has been installed."},
         },
         L"&Do not agree",
         L"&Agree",
@@ -89,6 +101,19 @@ inline const LanguageTexts& Japanese() {
                   L"をクリックして下さい。"},
             {119, L"新しい設定を有効するには、コンピュータを再起動する必要があります。\n今すぐコン"
                   L"ピュータを再起動しますか?"},
+            {120, L"手順: %s\nエラー %u: %s"},
+            {121, L"インストール フォルダーの作成"},
+            {122, L"インストール フォルダーへのファイルのコピー"},
+            {123, L"システムのドライバー フォルダーへのドライバーのコピー"},
+            {124, L"ドライバー サービスの登録"},
+            {125, L"ドライバーの試験読み込み"},
+            {126, L"Windows の起動時にドライバーを開始する設定"},
+            {127, L"ディスク ドライブのフィルターとしてのドライバーの登録"},
+            {128, L"以前のドライバーがまだ使用中です。PC "
+                  L"を再起動してから、もう一度セットアップを実行して下さい。"},
+            {129, L"この PC の Windows は USB ディスクから起動しています。%s はすべての USB "
+                  L"ディスクを書き込み禁止にするため、この PC "
+                  L"は起動できなくなります。何もインストールされていません。"},
         },
         L"同意しない(&D)",
         L"同意する(&A)",
@@ -122,6 +147,17 @@ inline const LanguageTexts& Chinese() {
             {117, L"安装失败。"},
             {118, L"%s 的安装过程中发生错误。\n\n结束的话，请按[关闭]。"},
             {119, L"要啟動新的設置，您必須重新啟動電腦。 \n您要重新啟動電腦吧?"},
+            {120, L"步骤：%s\n错误 %u：%s"},
+            {121, L"创建安装文件夹"},
+            {122, L"将文件复制到安装文件夹"},
+            {123, L"将驱动程序复制到系统驱动程序文件夹"},
+            {124, L"注册驱动程序服务"},
+            {125, L"试加载驱动程序"},
+            {126, L"设置驱动程序随 Windows 启动"},
+            {127, L"将驱动程序注册为磁盘驱动器的筛选器"},
+            {128, L"旧版驱动程序仍在使用中。请重新启动电脑，然后再次运行安装程序。"},
+            {129, L"此电脑的 Windows 从 USB 磁盘启动。%s 会对所有 USB "
+                  L"磁盘进行写保护，此电脑将无法再启动。未安装任何内容。"},
         },
         L"不同意(&D)",
         L"同意(&A)",

@@ -55,12 +55,21 @@ protected:
         EXPECT_EQ(IsShown(wizard_, kMessage), !shown);
     }
 
-    // Installs from the confirm page, expecting the failed page; ends setup there.
-    void InstallToTheFailedPage() {
+    // Installs from the confirm page, expecting the failed page naming the step and
+    // the Windows error; ends setup there.
+    void InstallToTheFailedPage(UINT step, DWORD error) {
         ASSERT_TRUE(GoToConfirmPage(wizard_));
         Click(wizard_, kNext);
         ASSERT_TRUE(WaitForTitle(wizard_, S(117), 30000)) << "no failed page within 30 s";
-        EXPECT_EQ(ControlText(wizard_, kMessage), Formatted(S(118)));
+        wchar_t system[1024] = {};
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, system, 1024, nullptr);
+        std::wstring details = S(120);
+        details.replace(details.find(L"%s"), 2, S(step));
+        details.replace(details.find(L"%u"), 2, std::to_wstring(error));
+        details.replace(details.find(L"%s"), 2, system);
+        details.erase(details.find_last_not_of(L"\r\n") + 1);
+        EXPECT_EQ(ControlText(wizard_, kMessage), Formatted(S(118)) + L"\n\n" + details);
         EXPECT_EQ(ControlText(wizard_, kNext), S(105));
         EXPECT_TRUE(IsEnabled(wizard_, kNext));
         EXPECT_FALSE(IsEnabled(wizard_, kBack));
@@ -68,6 +77,29 @@ protected:
         EXPECT_EQ(FindMessageBox(setup_.id, 1000), nullptr) << "a box after a failure";
         Click(wizard_, kNext);
         ExpectEndedCleanly();
+    }
+
+    // Another process (this test) can neither rename the extraction folder or the
+    // files in it nor open them for writing, while the wizard waits for the user.
+    void ExpectStagedFilesHeld() {
+        std::wstring folder;
+        for (const std::wstring& name : FolderEntries(TempFolder())) {
+            if (name.rfind(L"qgs", 0) == 0 &&
+                !std::binary_search(tempBefore_.begin(), tempBefore_.end(), name)) {
+                folder = TempFolder() + L"\\" + name;
+            }
+        }
+        ASSERT_FALSE(folder.empty()) << "no extraction folder";
+        EXPECT_FALSE(MoveFileW(folder.c_str(), (folder + L"-swapped").c_str()));
+        for (const wchar_t* name : {L"\\Uninst.exe", L"\\License.rtf", L"\\quilldrv.sys"}) {
+            const std::wstring path = folder + name;
+            EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".old").c_str())) << "renamed " << name;
+            HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+            EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "opened for writing: " << name;
+            CloseHandle(writer);
+        }
     }
 
     const LanguageTexts& texts_ = CurrentTexts();
@@ -234,7 +266,12 @@ TEST_F(Wizard, IdOkChangesNothingOnAnyPage) {
 
 TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQuestion) {
     StartSetup();
-    ASSERT_TRUE(GoToConfirmPage(wizard_));
+    Click(wizard_, kNext);
+    ASSERT_TRUE(WaitForTitle(wizard_, S(109), 5000));
+    ExpectStagedFilesHeld();
+    Click(wizard_, kAgree);
+    Click(wizard_, kNext);
+    ASSERT_TRUE(WaitForTitle(wizard_, S(111), 5000));
     const ULONGLONG started = GetTickCount64();
     Click(wizard_, kNext);
     ASSERT_TRUE(WaitForTitle(wizard_, Formatted(S(113)), 5000));
@@ -286,7 +323,8 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     Click(wizard_, kNext);
     ExpectEndedCleanly();
 
-    // The machine: service, filters, driver file and installed folder.
+    // The machine: service, filters, driver file and installed folder, with the
+    // genuine files.
     EXPECT_TRUE(DriverServiceExists());
     EXPECT_EQ(ServiceKeyDword(L"Type"), 1u);
     EXPECT_EQ(ServiceKeyDword(L"Start"), 0u);
@@ -306,7 +344,7 @@ TEST_F(Wizard, AFailedInstallShowsTheFailedPageWithoutRestartQuestion) {
     // A file where the vendor folder belongs: the product folder cannot be made.
     ASSERT_TRUE(WriteFileBytes(VendorFolder(), "not a folder"));
     StartSetup();
-    InstallToTheFailedPage();
+    InstallToTheFailedPage(121, ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(DriverServiceExists());
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
               MultiSz(ListOf({u"QUILLDRV", u"PartMgr"})).bytes);
@@ -327,20 +365,26 @@ std::wstring SetupWithAnUnloadableDriver(const std::wstring& folder) {
     return update != nullptr && EndUpdateResourceW(update, !ok) && ok ? copy : L"";
 }
 
-TEST_F(Wizard, ADriverThatWillNotLoadFailsTheInstallAndIsNeverRegistered) {
+// A refused trial load takes back everything the install made, so that setup run
+// again shows its wizard instead of taking the removal road.
+TEST_F(Wizard, ADriverThatWillNotLoadFailsTheInstallAndLeavesNothing) {
     const std::wstring folder = ProgramFiles() + L"\\qg-unloadable-driver";
     DeleteTree(folder);
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring program = SetupWithAnUnloadableDriver(folder);
     ASSERT_FALSE(program.empty()) << "cannot make the setup copy";
     StartSetup(program.c_str());
-    InstallToTheFailedPage();
-    EXPECT_EQ(ServiceKeyDword(L"Start"), static_cast<DWORD>(SERVICE_DEMAND_START))
-        << "a boot-start entry is left for an image that does not load";
-    EXPECT_NE(DriverServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    InstallToTheFailedPage(125, ERROR_DLL_INIT_FAILED); // Wine's answer; Windows': 577
+    EXPECT_FALSE(DriverServiceExists());
+    EXPECT_FALSE(PathExists(SystemDriverFile()));
+    EXPECT_FALSE(PathExists(VendorFolder()));
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
               MultiSz(ListOf({u"QUILLDRV", u"PartMgr"})).bytes);
     DeleteTree(folder);
+
+    StartSetup();
+    Click(wizard_, kCancel);
+    ExpectEndedCleanly();
 }
 
 } // namespace
