@@ -82,6 +82,10 @@ bool DeleteFileInFolder(const wchar_t* folder, const wchar_t* name);
 // cannot tell the native processor).
 bool IsNativeX64();
 
+// True when the disk that holds the Windows volume sits on the USB bus (a portable
+// Windows, a system disk in a USB case). False when it cannot be learned.
+bool SystemDiskIsOnUsb();
+
 // --- Driver service ----------------------------------------------------------
 
 // The system's driver folder, "\", the driver name and ".sys".

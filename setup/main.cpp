@@ -42,6 +42,18 @@ bool IsProductInstalled() {
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, key.Put()) == ERROR_SUCCESS;
 }
 
+// Protection would reach the disk Windows starts from, and the PC would not start
+// again: nothing is installed.
+bool RefuseUsbSystemDisk() {
+    if (!SystemDiskIsOnUsb()) {
+        return false;
+    }
+    wchar_t text[TEXT_CAPACITY];
+    FormatTo(text, TEXT_CAPACITY, LoadResString(IDS_SYSTEM_ON_USB), WizardTitle);
+    MessageBoxW(nullptr, text, WizardTitle, MB_OK | MB_ICONERROR);
+    return true;
+}
+
 void ReportCannotInstall() {
     MessageBoxW(nullptr, LoadResString(IDS_CANNOT_INSTALL), WizardTitle, MB_OK | MB_SYSTEMMODAL);
 }
@@ -77,6 +89,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     BuildWizardTitle();
     if (IsProductInstalled()) {
         RunInstalledUninstallers();
+        return 0;
+    }
+    if (RefuseUsbSystemDisk()) {
         return 0;
     }
     if (!ExtractSetupFiles()) {

@@ -1,0 +1,83 @@
+// Setup's entry on a PC whose Windows volume lies on a USB disk: a box, and nothing
+// unpacked or installed. Wine answers no such thing (its volumes report no disk
+// extents), so the entry runs in this process with the disk queries answered by
+// the test through this program's DeviceIoControl.
+#include "setup.h"
+#include "setup_support.h"
+#include "setup_texts.h"
+#include "wizard_driver.h"
+
+#include <winioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+
+STORAGE_BUS_TYPE AnsweredBus = BusTypeUsb;
+bool ExtentsAnswered = true;
+
+// Disk 0 holds the Windows volume, on the bus the test chose.
+BOOL WINAPI AnsweringDeviceIoControl(HANDLE, DWORD code, void*, DWORD, void* out, DWORD outSize,
+                                     DWORD* returned, OVERLAPPED*) {
+    if (code == IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS && ExtentsAnswered &&
+        outSize >= sizeof(VOLUME_DISK_EXTENTS)) {
+        auto* extents = static_cast<VOLUME_DISK_EXTENTS*>(out);
+        *extents = {};
+        extents->NumberOfDiskExtents = 1;
+        *returned = sizeof *extents;
+        return TRUE;
+    }
+    if (code == IOCTL_STORAGE_QUERY_PROPERTY && outSize >= sizeof(STORAGE_DEVICE_DESCRIPTOR)) {
+        auto* descriptor = static_cast<STORAGE_DEVICE_DESCRIPTOR*>(out);
+        *descriptor = {};
+        descriptor->Version = descriptor->Size = sizeof *descriptor;
+        descriptor->BusType = AnsweredBus;
+        *returned = sizeof *descriptor;
+        return TRUE;
+    }
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+}
+
+std::vector<std::wstring> Sorted(std::vector<std::wstring> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SystemDisk, AWindowsThatStartsFromUsbGetsABoxAndNothingIsInstalled) {
+    MachineState machine;
+    const auto tempBefore = Sorted(FolderEntries(TempFolder()));
+    OwnImportSwap swap("kernel32.dll", "DeviceIoControl",
+                       reinterpret_cast<void*>(&AnsweringDeviceIoControl));
+    ASSERT_TRUE(swap.Swapped());
+    int result = -1;
+    std::thread entry([&] { result = WinMain(GetModuleHandleW(nullptr), nullptr, nullptr, 0); });
+    const BoxAnswer box = AnswerMessageBox(GetCurrentProcessId(), IDOK, 15000);
+    entry.join();
+    ASSERT_TRUE(box.found) << "no box within 15 s";
+    EXPECT_EQ(box.text, Formatted(English().strings.at(129)));
+    EXPECT_EQ(box.caption, kWizardTitle);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Sorted(FolderEntries(TempFolder())), tempBefore) << "something was unpacked";
+    EXPECT_FALSE(PathExists(VendorFolder()));
+    EXPECT_FALSE(DriverServiceExists());
+}
+
+// Any other bus, or a disk that cannot be learned (Wine's own answer), lets setup go on.
+TEST(SystemDisk, OtherBusesAndUnknownDisksDoNotCount) {
+    EXPECT_FALSE(SystemDiskIsOnUsb()) << "Wine's own answer";
+    OwnImportSwap swap("kernel32.dll", "DeviceIoControl",
+                       reinterpret_cast<void*>(&AnsweringDeviceIoControl));
+    ASSERT_TRUE(swap.Swapped());
+    AnsweredBus = BusTypeSata;
+    EXPECT_FALSE(SystemDiskIsOnUsb());
+    AnsweredBus = BusTypeUsb;
+    ExtentsAnswered = false;
+    EXPECT_FALSE(SystemDiskIsOnUsb());
+    ExtentsAnswered = true;
+}
+
+} // namespace
