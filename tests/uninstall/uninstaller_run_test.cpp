@@ -122,11 +122,11 @@ TEST_F(UninstallerRunTest, ALibraryPlantedBesideTheUninstallerIsNeverLoaded) {
     DeleteTree(folder);
 }
 
-// A failed first step skips the rest; the restart question is asked all the same,
-// here with a title of the longest accepted length.
+// A failed first step (a filter value that is no list) skips the rest; the restart
+// question is asked all the same, here with a title of the longest accepted length.
 TEST_F(UninstallerRunTest, TheRestartQuestionFollowsAFailedRemoval) {
     ASSERT_TRUE(InstallStandIn());
-    WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{});
+    WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{true, REG_SZ, std::string(2, '\0')});
     const std::wstring title(255, L't');
     ASSERT_TRUE(StartProgram(UninstallerExe(), FieldsLine(InstalledFolder(), title), program_));
     CancelRestart(title);
