@@ -37,9 +37,11 @@ NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
 static bool SenderIsAdministrator() {
     SECURITY_SUBJECT_CONTEXT subject;
     SeCaptureSubjectContext(&subject);
+    const SpeakingToken speaker =
+        TokenThatSpeaks(subject.ClientToken != nullptr, subject.ImpersonationLevel);
     const PACCESS_TOKEN token =
-        subject.ClientToken != nullptr ? subject.ClientToken : subject.PrimaryToken;
-    const bool administrator = SeTokenIsAdmin(token) != FALSE;
+        speaker == SPEAKS_CLIENT ? subject.ClientToken : subject.PrimaryToken;
+    const bool administrator = speaker != SPEAKS_NONE && SeTokenIsAdmin(token) != FALSE;
     SeReleaseSubjectContext(&subject);
     return administrator;
 }

@@ -908,12 +908,16 @@ VOID NTAPI IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK lock, PVOID tag, ULONG s
     KeWaitForSingleObject(&lock->Common.RemoveEvent, Executive, KernelMode, FALSE, nullptr);
 }
 
-// The token of the calling thread. A captured context references it until released,
+// The tokens of the calling thread. A captured context references them until released,
 // as Windows references the tokens of a subject context.
 VOID NTAPI SeCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
-    subject->ClientToken = nullptr; // no thread here impersonates
-    subject->ImpersonationLevel = SecurityAnonymous;
-    subject->PrimaryToken = &g_tokens[t_token];
+    const bool identifies = t_token == SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION;
+    const bool impersonates = identifies || t_token == SIM_TOKEN_ADMINISTRATOR_AT_IMPERSONATION;
+    subject->ClientToken = impersonates ? &g_tokens[SIM_TOKEN_ADMINISTRATOR] : nullptr;
+    subject->ImpersonationLevel = !impersonates ? SecurityAnonymous
+                                  : identifies  ? SecurityIdentification
+                                                : SecurityImpersonation;
+    subject->PrimaryToken = &g_tokens[impersonates ? SIM_TOKEN_STANDARD_USER : t_token];
     subject->ProcessAuditId = nullptr;
     std::lock_guard<std::mutex> guard(g_lock);
     ++g_references;
