@@ -30,11 +30,14 @@ NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
     return status;
 }
 
-// Whether the thread this request runs in acts for an administrator. A driver above
-// that passes a user's request on as a kernel request of its own does so in that
-// user's thread, so the token still tells who asked. Asked only for the codes that
-// change state; device controls come at PASSIVE_LEVEL, which these calls need.
-static bool SenderIsAdministrator() {
+// Whether the request comes from an administrator, as far as the thread it runs in can
+// tell. A driver above that passes a user's request on as a kernel request of its own
+// does so in that user's thread, so the token still tells who asked. Asked only for the
+// codes that change state.
+static bool SenderIsAdministrator(PIRP irp) {
+    if (!SenderTokenMayBeAsked(irp->Tail.Overlay.Thread == PsGetCurrentThread())) {
+        return false;
+    }
     SECURITY_SUBJECT_CONTEXT subject;
     SeCaptureSubjectContext(&subject);
     const SpeakingToken speaker =
@@ -47,7 +50,8 @@ static bool SenderIsAdministrator() {
 }
 
 // Answers the write-ability query for a protected disk and the five control codes
-// itself, holding the remove lock until the request is completed; hands every
+// itself, holding the remove lock until the request is completed, and switches
+// protection only for an administrator's own thread; hands every
 // other request to DispatchPassThrough after giving back its own hold.
 NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     const uint32_t mode = GlobalMode;
@@ -70,7 +74,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     }
     if (SenderMayAskToChangeState(request.IoControlCode, irp->RequestorMode == KernelMode,
                                   stack->Flags)) {
-        request.SenderMayChangeState = SenderIsAdministrator();
+        request.SenderMayChangeState = SenderIsAdministrator(irp);
     }
 
     const DriveState drive = ext->Drive;

@@ -199,6 +199,12 @@ inline bool SenderMayAskToChangeState(uint32_t code, bool fromKernelMode, uint8_
            (fromKernelMode || (stackFlags & SL_WRITE_ACCESS_GRANTED) != 0);
 }
 
+// The token tells who asked only in the thread that issued the request (a worker that
+// carries it on has a token of its own). Otherwise the request is refused without asking.
+inline bool SenderTokenMayBeAsked(bool issuingThread) {
+    return issuingThread;
+}
+
 // The token that speaks for the thread: its client's while it impersonates, its own
 // otherwise. A client token held below SecurityImpersonation only names its owner (any
 // user may hold an administrator's so, through coerced authentication or for want of

@@ -89,8 +89,9 @@ std::set<std::pair<PIRP, PDEVICE_OBJECT>> g_powerStarted;
 thread_local std::vector<std::pair<PIRP, PDEVICE_OBJECT>> t_dispatching;
 thread_local bool t_viaPoCallDriver;
 
-// The token of the thread a request is sent in.
+// The token of the thread a request is sent in, and its thread object.
 thread_local SimToken t_token = SIM_TOKEN_SYSTEM;
+thread_local char t_thread;
 
 // What a captured subject context points to: one object per kind of token.
 struct Token {
@@ -472,6 +473,7 @@ SimRequestResult Send(int disk, PIRP irp) {
 PIRP NewRequest(int disk, UCHAR major, UCHAR minor) {
     PIRP irp = AllocateIrp(TopOf(disk)->StackSize);
     irp->RequestorMode = KernelMode;
+    irp->Tail.Overlay.Thread = PsGetCurrentThread();
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
     stack->MajorFunction = major;
     stack->MinorFunction = minor;
@@ -694,6 +696,7 @@ PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOI
                                          BOOLEAN internal, PKEVENT event, PIO_STATUS_BLOCK status) {
     PIRP irp = AllocateIrp(device->StackSize);
     irp->RequestorMode = KernelMode;
+    irp->Tail.Overlay.Thread = PsGetCurrentThread();
     irp->UserBuffer = output;
     irp->UserEvent = event;
     irp->UserIosb = status;
@@ -908,6 +911,10 @@ VOID NTAPI IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK lock, PVOID tag, ULONG s
     KeWaitForSingleObject(&lock->Common.RemoveEvent, Executive, KernelMode, FALSE, nullptr);
 }
 
+PETHREAD NTAPI PsGetCurrentThread(VOID) {
+    return reinterpret_cast<PETHREAD>(&t_thread);
+}
+
 // The tokens of the calling thread. A captured context references them until released,
 // as Windows references the tokens of a subject context.
 VOID NTAPI SeCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
@@ -1095,7 +1102,10 @@ SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t
     irp->AssociatedIrp.SystemBuffer = noBuffer ? nullptr : buffer.data();
     irp->IoStatus.Information = 0;
     const std::vector<uint8_t> sent = buffer;
-    SimRequestResult result = Send(disk, irp);
+    SimRequestResult result = {};
+    auto send = [&] { result = Send(disk, irp); };
+    // A worker is a new thread, so it has a system thread's token.
+    (flags & SIM_CONTROL_BY_WORKER) ? std::thread(send).join() : send();
     if (result.Status != STATUS_TIMEOUT) {
         const std::vector<uint8_t>& reply = g_irps[irp].SystemBuffer;
         if (!NT_SUCCESS(result.Status) && reply != sent) {
