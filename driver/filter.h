@@ -54,6 +54,8 @@ inline NTSTATUS PassDown(FilterExtension* ext, PIRP irp) {
 }
 
 void ClassifyDrive(PDEVICE_OBJECT physicalDevice, FilterExtension* ext);
+// Called once by DriverEntry, at PASSIVE_LEVEL, before any request can arrive.
+void FindIrqlReader();
 NTSTATUS QueryStorageHeader(PDEVICE_OBJECT filterDevice);
 
 extern "C" {

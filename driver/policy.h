@@ -200,9 +200,10 @@ inline bool SenderMayAskToChangeState(uint32_t code, bool fromKernelMode, uint8_
 }
 
 // The token tells who asked only in the thread that issued the request (a worker that
-// carries it on has a token of its own). Otherwise the request is refused without asking.
-inline bool SenderTokenMayBeAsked(bool issuingThread) {
-    return issuingThread;
+// carries it on has a token of its own), and may be asked only at PASSIVE_LEVEL, which
+// the token queries need. Otherwise the request is refused without asking.
+inline bool SenderTokenMayBeAsked(bool atPassiveLevel, bool issuingThread) {
+    return atPassiveLevel && issuingThread;
 }
 
 // The token that speaks for the thread: its client's while it impersonates, its own

@@ -103,6 +103,7 @@ enum SimControlFlags {
     SIM_CONTROL_WRITE_ACCESS = 1, // the handle was granted write access
     SIM_CONTROL_NO_BUFFER = 2,    // built without a system buffer, whatever the lengths
     SIM_CONTROL_BY_WORKER = 4,    // carried on by a system thread (a worker of a driver above)
+    SIM_CONTROL_APC_LEVEL = 8,    // sent at APC_LEVEL, as in the paging path
 };
 struct SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t inputLength,
                                    void* output, uint32_t outputLength, uint8_t kernelMode,

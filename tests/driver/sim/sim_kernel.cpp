@@ -89,8 +89,9 @@ std::set<std::pair<PIRP, PDEVICE_OBJECT>> g_powerStarted;
 thread_local std::vector<std::pair<PIRP, PDEVICE_OBJECT>> t_dispatching;
 thread_local bool t_viaPoCallDriver;
 
-// The token of the thread a request is sent in, and its thread object.
+// The token of the thread a request is sent in, its IRQL, and its thread object.
 thread_local SimToken t_token = SIM_TOKEN_SYSTEM;
+thread_local KIRQL t_irql = PASSIVE_LEVEL;
 thread_local char t_thread;
 
 // What a captured subject context points to: one object per kind of token.
@@ -915,9 +916,16 @@ PETHREAD NTAPI PsGetCurrentThread(VOID) {
     return reinterpret_cast<PETHREAD>(&t_thread);
 }
 
+unsigned long long __readcr8(void) {
+    return t_irql;
+}
+
 // The tokens of the calling thread. A captured context references them until released,
 // as Windows references the tokens of a subject context.
 VOID NTAPI SeCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    if (t_irql != PASSIVE_LEVEL) { // the token queries' documented level
+        Violation("SeCaptureSubjectContext above PASSIVE_LEVEL");
+    }
     const bool identifies = t_token == SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION;
     const bool impersonates = identifies || t_token == SIM_TOKEN_ADMINISTRATOR_AT_IMPERSONATION;
     subject->ClientToken = impersonates ? &g_tokens[SIM_TOKEN_ADMINISTRATOR] : nullptr;
@@ -1103,7 +1111,11 @@ SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t
     irp->IoStatus.Information = 0;
     const std::vector<uint8_t> sent = buffer;
     SimRequestResult result = {};
-    auto send = [&] { result = Send(disk, irp); };
+    auto send = [&] {
+        t_irql = (flags & SIM_CONTROL_APC_LEVEL) ? APC_LEVEL : PASSIVE_LEVEL;
+        result = Send(disk, irp);
+        t_irql = PASSIVE_LEVEL;
+    };
     // A worker is a new thread, so it has a system thread's token.
     (flags & SIM_CONTROL_BY_WORKER) ? std::thread(send).join() : send();
     if (result.Status != STATUS_TIMEOUT) {
