@@ -364,9 +364,8 @@ TEST_F(SimStack, ProbeAnswersOnlyAFourByteBuffer) {
 
 // Switching protection takes an administrator's thread, and then a write handle or
 // a kernel-mode sender. A device above may pass a user's request on as its own
-// kernel request: the thread's token still says who asked. Only the issuing thread's
-// token counts, only at PASSIVE_LEVEL (the fixture fails on a token query above it),
-// and an impersonated token only at impersonation level.
+// kernel request: the thread's token still says who asked, if it issued the request at
+// PASSIVE_LEVEL (the fixture fails on a token query above it).
 TEST_F(SimStack, OnlyAnAdministratorsThreadMaySwitchProtection) {
     const int usb = PlugAndStart(Usb());
     const int belowVolume = PlugAndStart(Usb());

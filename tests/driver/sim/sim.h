@@ -72,13 +72,12 @@ int SimPlugDiskWithBareFilter(const struct SimDiskConfig* config);
 
 // The access token of the thread a request is sent in, as the kernel's
 // SeTokenIsAdmin sees it: system threads and administrators hold the
-// Administrators group, standard users do not. The last two: a standard user's thread
-// impersonating an administrator at identification or impersonation level.
+// Administrators group, standard users do not.
 enum SimToken {
     SIM_TOKEN_SYSTEM,
     SIM_TOKEN_ADMINISTRATOR,
     SIM_TOKEN_STANDARD_USER,
-    SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION,
+    SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION, // these two: a standard user impersonating one
     SIM_TOKEN_ADMINISTRATOR_AT_IMPERSONATION,
 };
 // Sets the token of the calling thread; every thread starts as a system thread.

@@ -89,7 +89,7 @@ std::set<std::pair<PIRP, PDEVICE_OBJECT>> g_powerStarted;
 thread_local std::vector<std::pair<PIRP, PDEVICE_OBJECT>> t_dispatching;
 thread_local bool t_viaPoCallDriver;
 
-// The token of the thread a request is sent in, its IRQL, and its thread object.
+// The token of the thread a request is sent in.
 thread_local SimToken t_token = SIM_TOKEN_SYSTEM;
 thread_local KIRQL t_irql = PASSIVE_LEVEL;
 thread_local char t_thread;
@@ -920,18 +920,17 @@ unsigned long long __readcr8(void) {
     return t_irql;
 }
 
-// The tokens of the calling thread. A captured context references them until released,
+// The token of the calling thread. A captured context references it until released,
 // as Windows references the tokens of a subject context.
 VOID NTAPI SeCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
     if (t_irql != PASSIVE_LEVEL) { // the token queries' documented level
         Violation("SeCaptureSubjectContext above PASSIVE_LEVEL");
     }
-    const bool identifies = t_token == SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION;
-    const bool impersonates = identifies || t_token == SIM_TOKEN_ADMINISTRATOR_AT_IMPERSONATION;
+    const bool impersonates = t_token >= SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION;
     subject->ClientToken = impersonates ? &g_tokens[SIM_TOKEN_ADMINISTRATOR] : nullptr;
-    subject->ImpersonationLevel = !impersonates ? SecurityAnonymous
-                                  : identifies  ? SecurityIdentification
-                                                : SecurityImpersonation;
+    subject->ImpersonationLevel = t_token == SIM_TOKEN_ADMINISTRATOR_AT_IMPERSONATION
+                                      ? SecurityImpersonation
+                                      : SecurityIdentification; // read with a client token only
     subject->PrimaryToken = &g_tokens[impersonates ? SIM_TOKEN_STANDARD_USER : t_token];
     subject->ProcessAuditId = nullptr;
     std::lock_guard<std::mutex> guard(g_lock);
@@ -1116,7 +1115,6 @@ SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t
         result = Send(disk, irp);
         t_irql = PASSIVE_LEVEL;
     };
-    // A worker is a new thread, so it has a system thread's token.
     (flags & SIM_CONTROL_BY_WORKER) ? std::thread(send).join() : send();
     if (result.Status != STATUS_TIMEOUT) {
         const std::vector<uint8_t>& reply = g_irps[irp].SystemBuffer;
