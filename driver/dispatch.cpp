@@ -30,22 +30,54 @@ NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
     return status;
 }
 
-// Whether the thread this request runs in acts for an administrator. A driver above
-// that passes a user's request on as a kernel request of its own does so in that
-// user's thread, so the token still tells who asked. Asked only for the codes that
-// change state; device controls come at PASSIVE_LEVEL, which these calls need.
-static bool SenderIsAdministrator() {
+#if defined(_X86_)
+// x86 HALs keep the IRQL where each chooses (the PCR, or the local APIC's task priority
+// register on Windows XP's APIC HALs), and only the HAL's own KeGetCurrentIrql reads it
+// on every one. The image imports from ntoskrnl alone, so the routine is looked up; had
+// it not been found, no level would count as passive.
+static KIRQL(NTAPI* HalGetCurrentIrql)(VOID);
+
+void FindIrqlReader() {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"KeGetCurrentIrql");
+    HalGetCurrentIrql = reinterpret_cast<KIRQL(NTAPI*)(VOID)>(MmGetSystemRoutineAddress(&name));
+}
+
+static bool AtPassiveLevel() {
+    return HalGetCurrentIrql != nullptr && HalGetCurrentIrql() == PASSIVE_LEVEL;
+}
+#else
+// x64 keeps the IRQL in CR8, which the DDK's KeGetCurrentIrql reads inline.
+void FindIrqlReader() {}
+
+static bool AtPassiveLevel() {
+    return KeGetCurrentIrql() == PASSIVE_LEVEL;
+}
+#endif
+
+// Whether the request comes from an administrator, as far as the thread it runs in can
+// tell. A driver above that passes a user's request on as a kernel request of its own
+// does so in that user's thread, so the token still tells who asked. Asked only for the
+// codes that change state.
+static bool SenderIsAdministrator(PIRP irp) {
+    if (!SenderTokenMayBeAsked(AtPassiveLevel(),
+                               irp->Tail.Overlay.Thread == PsGetCurrentThread())) {
+        return false;
+    }
     SECURITY_SUBJECT_CONTEXT subject;
     SeCaptureSubjectContext(&subject);
+    const SpeakingToken speaker =
+        TokenThatSpeaks(subject.ClientToken != nullptr, subject.ImpersonationLevel);
     const PACCESS_TOKEN token =
-        subject.ClientToken != nullptr ? subject.ClientToken : subject.PrimaryToken;
-    const bool administrator = SeTokenIsAdmin(token) != FALSE;
+        speaker == SPEAKS_CLIENT ? subject.ClientToken : subject.PrimaryToken;
+    const bool administrator = speaker != SPEAKS_NONE && SeTokenIsAdmin(token) != FALSE;
     SeReleaseSubjectContext(&subject);
     return administrator;
 }
 
 // Answers the write-ability query for a protected disk and the five control codes
-// itself, holding the remove lock until the request is completed; hands every
+// itself, holding the remove lock until the request is completed, and switches
+// protection only for an administrator's own thread at PASSIVE_LEVEL; hands every
 // other request to DispatchPassThrough after giving back its own hold.
 NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     const uint32_t mode = GlobalMode;
@@ -68,7 +100,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     }
     if (SenderMayAskToChangeState(request.IoControlCode, irp->RequestorMode == KernelMode,
                                   stack->Flags)) {
-        request.SenderMayChangeState = SenderIsAdministrator();
+        request.SenderMayChangeState = SenderIsAdministrator(irp);
     }
 
     const DriveState drive = ext->Drive;

@@ -14,6 +14,7 @@ static NTSTATUS NTAPI UsageNotificationCompletion(PDEVICE_OBJECT device, PIRP ir
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     UNREFERENCED_PARAMETER(registryPath);
+    FindIrqlReader();
     for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) {
         driver->MajorFunction[i] = DispatchPassThrough;
     }

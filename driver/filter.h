@@ -23,6 +23,7 @@ static_assert(FIELD_OFFSET(STORAGE_DEVICE_DESCRIPTOR, BusType) ==
 static_assert(sizeof(STORAGE_PROPERTY_QUERY) == sizeof(StoragePropertyQuery),
               "STORAGE_PROPERTY_QUERY");
 static_assert(BusTypeUsb == STORAGE_BUS_TYPE_USB, "BusTypeUsb");
+static_assert(SecurityImpersonation == SECURITY_LEVEL_IMPERSONATION, "SecurityImpersonation");
 static_assert(sizeof(KEY_VALUE_PARTIAL_INFORMATION) - 4 == MARKER_PARTIAL_INFO_HEADER_BYTES,
               "KEY_VALUE_PARTIAL_INFORMATION header");
 
@@ -53,6 +54,8 @@ inline NTSTATUS PassDown(FilterExtension* ext, PIRP irp) {
 }
 
 void ClassifyDrive(PDEVICE_OBJECT physicalDevice, FilterExtension* ext);
+// Called once by DriverEntry, at PASSIVE_LEVEL, before any request can arrive.
+void FindIrqlReader();
 NTSTATUS QueryStorageHeader(PDEVICE_OBJECT filterDevice);
 
 extern "C" {

@@ -57,6 +57,9 @@
 
 // STORAGE_BUS_TYPE is an enum in the DDK, so its one value of interest gets a name.
 constexpr uint32_t STORAGE_BUS_TYPE_USB = 7;
+// The same for SECURITY_IMPERSONATION_LEVEL: the least level at which an impersonated
+// token acts for its owner (SecurityImpersonation).
+constexpr int32_t SECURITY_LEVEL_IMPERSONATION = 2;
 
 // The fixed part of STORAGE_DEVICE_DESCRIPTOR, as the storage query returns it.
 struct StorageDescriptorHeader {
@@ -194,6 +197,30 @@ inline bool ReadsInputWord(const DiskRequest& request) {
 inline bool SenderMayAskToChangeState(uint32_t code, bool fromKernelMode, uint8_t stackFlags) {
     return ControlCodeChangesState(code) &&
            (fromKernelMode || (stackFlags & SL_WRITE_ACCESS_GRANTED) != 0);
+}
+
+// The token tells who asked only in the thread that issued the request (a worker that
+// carries it on has a token of its own), and may be asked only at PASSIVE_LEVEL, which
+// the token queries need. Otherwise the request is refused without asking.
+inline bool SenderTokenMayBeAsked(bool atPassiveLevel, bool issuingThread) {
+    return atPassiveLevel && issuingThread;
+}
+
+// The token that speaks for the thread: its client's while it impersonates, its own
+// otherwise. A client token held below SecurityImpersonation only names its owner (any
+// user may hold an administrator's so, through coerced authentication or for want of
+// the impersonation privilege) and speaks for nobody.
+enum SpeakingToken : uint8_t {
+    SPEAKS_NONE,
+    SPEAKS_CLIENT,
+    SPEAKS_PRIMARY,
+};
+
+inline SpeakingToken TokenThatSpeaks(bool hasClientToken, int32_t impersonationLevel) {
+    if (!hasClientToken) {
+        return SPEAKS_PRIMARY;
+    }
+    return impersonationLevel >= SECURITY_LEVEL_IMPERSONATION ? SPEAKS_CLIENT : SPEAKS_NONE;
 }
 
 RequestDecision DecideRequest(const DiskRequest& request, const DriveState& drive,

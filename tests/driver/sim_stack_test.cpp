@@ -364,7 +364,8 @@ TEST_F(SimStack, ProbeAnswersOnlyAFourByteBuffer) {
 
 // Switching protection takes an administrator's thread, and then a write handle or
 // a kernel-mode sender. A device above may pass a user's request on as its own
-// kernel request: the thread's token still says who asked.
+// kernel request: the thread's token still says who asked, if it issued the request at
+// PASSIVE_LEVEL (the fixture fails on a token query above it).
 TEST_F(SimStack, OnlyAnAdministratorsThreadMaySwitchProtection) {
     const int usb = PlugAndStart(Usb());
     const int belowVolume = PlugAndStart(Usb());
@@ -386,6 +387,14 @@ TEST_F(SimStack, OnlyAnAdministratorsThreadMaySwitchProtection) {
          false, true},
         {"AdministratorForwardedAsKernelRequest", SIM_TOKEN_ADMINISTRATOR, false, 0, true, true},
         {"SystemThreadKernelRequest", SIM_TOKEN_SYSTEM, true, 0, false, true},
+        {"AdministratorImpersonatedAtIdentificationLevel",
+         SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION, false, SIM_CONTROL_WRITE_ACCESS, false, false},
+        {"AdministratorImpersonatedAtImpersonationLevel", SIM_TOKEN_ADMINISTRATOR_AT_IMPERSONATION,
+         false, SIM_CONTROL_WRITE_ACCESS, false, true},
+        {"SystemThreadKernelRequestAtApcLevel", SIM_TOKEN_SYSTEM, true, SIM_CONTROL_APC_LEVEL,
+         false, false},
+        {"StandardUserCarriedOnByASystemWorker", SIM_TOKEN_STANDARD_USER, false,
+         SIM_CONTROL_WRITE_ACCESS | SIM_CONTROL_BY_WORKER, false, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

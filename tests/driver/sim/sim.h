@@ -77,6 +77,8 @@ enum SimToken {
     SIM_TOKEN_SYSTEM,
     SIM_TOKEN_ADMINISTRATOR,
     SIM_TOKEN_STANDARD_USER,
+    SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION, // these two: a standard user impersonating one
+    SIM_TOKEN_ADMINISTRATOR_AT_IMPERSONATION,
 };
 // Sets the token of the calling thread; every thread starts as a system thread.
 void SimRunAs(enum SimToken token);
@@ -95,10 +97,12 @@ struct SimRequestResult SimPnp(int disk, uint8_t minor);
 struct SimRequestResult SimWrite(int disk, uint32_t length);
 struct SimRequestResult SimRead(int disk, uint32_t length);
 struct SimRequestResult SimPower(int disk);
-// A device control, sent in the calling thread with its token.
+// A device control, built and sent in the calling thread with its token.
 enum SimControlFlags {
     SIM_CONTROL_WRITE_ACCESS = 1, // the handle was granted write access
     SIM_CONTROL_NO_BUFFER = 2,    // built without a system buffer, whatever the lengths
+    SIM_CONTROL_BY_WORKER = 4,    // carried on by a system thread (a worker of a driver above)
+    SIM_CONTROL_APC_LEVEL = 8,    // sent at APC_LEVEL, as in the paging path
 };
 struct SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t inputLength,
                                    void* output, uint32_t outputLength, uint8_t kernelMode,

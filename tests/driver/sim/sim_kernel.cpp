@@ -91,6 +91,8 @@ thread_local bool t_viaPoCallDriver;
 
 // The token of the thread a request is sent in.
 thread_local SimToken t_token = SIM_TOKEN_SYSTEM;
+thread_local KIRQL t_irql = PASSIVE_LEVEL;
+thread_local char t_thread;
 
 // What a captured subject context points to: one object per kind of token.
 struct Token {
@@ -472,6 +474,7 @@ SimRequestResult Send(int disk, PIRP irp) {
 PIRP NewRequest(int disk, UCHAR major, UCHAR minor) {
     PIRP irp = AllocateIrp(TopOf(disk)->StackSize);
     irp->RequestorMode = KernelMode;
+    irp->Tail.Overlay.Thread = PsGetCurrentThread();
     PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
     stack->MajorFunction = major;
     stack->MinorFunction = minor;
@@ -694,6 +697,7 @@ PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOI
                                          BOOLEAN internal, PKEVENT event, PIO_STATUS_BLOCK status) {
     PIRP irp = AllocateIrp(device->StackSize);
     irp->RequestorMode = KernelMode;
+    irp->Tail.Overlay.Thread = PsGetCurrentThread();
     irp->UserBuffer = output;
     irp->UserEvent = event;
     irp->UserIosb = status;
@@ -908,12 +912,26 @@ VOID NTAPI IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK lock, PVOID tag, ULONG s
     KeWaitForSingleObject(&lock->Common.RemoveEvent, Executive, KernelMode, FALSE, nullptr);
 }
 
+PETHREAD NTAPI PsGetCurrentThread(VOID) {
+    return reinterpret_cast<PETHREAD>(&t_thread);
+}
+
+unsigned long long __readcr8(void) {
+    return t_irql;
+}
+
 // The token of the calling thread. A captured context references it until released,
 // as Windows references the tokens of a subject context.
 VOID NTAPI SeCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
-    subject->ClientToken = nullptr; // no thread here impersonates
-    subject->ImpersonationLevel = SecurityAnonymous;
-    subject->PrimaryToken = &g_tokens[t_token];
+    if (t_irql != PASSIVE_LEVEL) { // the token queries' documented level
+        Violation("SeCaptureSubjectContext above PASSIVE_LEVEL");
+    }
+    const bool impersonates = t_token >= SIM_TOKEN_ADMINISTRATOR_AT_IDENTIFICATION;
+    subject->ClientToken = impersonates ? &g_tokens[SIM_TOKEN_ADMINISTRATOR] : nullptr;
+    subject->ImpersonationLevel = t_token == SIM_TOKEN_ADMINISTRATOR_AT_IMPERSONATION
+                                      ? SecurityImpersonation
+                                      : SecurityIdentification; // read with a client token only
+    subject->PrimaryToken = &g_tokens[impersonates ? SIM_TOKEN_STANDARD_USER : t_token];
     subject->ProcessAuditId = nullptr;
     std::lock_guard<std::mutex> guard(g_lock);
     ++g_references;
@@ -1091,7 +1109,13 @@ SimRequestResult SimControl(int disk, uint32_t code, const void* input, uint32_t
     irp->AssociatedIrp.SystemBuffer = noBuffer ? nullptr : buffer.data();
     irp->IoStatus.Information = 0;
     const std::vector<uint8_t> sent = buffer;
-    SimRequestResult result = Send(disk, irp);
+    SimRequestResult result = {};
+    auto send = [&] {
+        t_irql = (flags & SIM_CONTROL_APC_LEVEL) ? APC_LEVEL : PASSIVE_LEVEL;
+        result = Send(disk, irp);
+        t_irql = PASSIVE_LEVEL;
+    };
+    (flags & SIM_CONTROL_BY_WORKER) ? std::thread(send).join() : send();
     if (result.Status != STATUS_TIMEOUT) {
         const std::vector<uint8_t>& reply = g_irps[irp].SystemBuffer;
         if (!NT_SUCCESS(result.Status) && reply != sent) {
