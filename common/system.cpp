@@ -1,6 +1,7 @@
 #include "system.h"
 
 #include "closer.h"
+#include "names.h"
 
 namespace {
 
@@ -56,6 +57,15 @@ bool IsWindows2000() {
 
 bool IsWindowsXP() {
     return IsVersion(5, 1);
+}
+
+HANDLE TakeProductMutex() {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, PRODUCT_MUTEX);
+    if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return nullptr;
+    }
+    return mutex;
 }
 
 void DeleteNowOrAtRestart(const wchar_t* path, bool folder) {

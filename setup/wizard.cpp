@@ -113,17 +113,6 @@ void OnInstallSucceeded(HWND dialog) {
     AskToRestart(dialog);
 }
 
-// The system's text for the error, in the user's language where Windows has one,
-// without its final line break.
-void SystemText(DWORD error, wchar_t (&text)[TEXT_CAPACITY]) {
-    text[0] = 0;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, text, TEXT_CAPACITY, nullptr);
-    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n')) {
-        text[--length] = 0;
-    }
-}
-
 // Administrators need the failed step and the Windows error code to find the
 // cause: both go below the page's own text, in its message control.
 void AddFailureDetails(HWND dialog, const InstallFailure& failure) {
@@ -132,7 +121,7 @@ void AddFailureDetails(HWND dialog, const InstallFailure& failure) {
     wchar_t details[TEXT_CAPACITY];
     wchar_t page[PAGE_TEXT_CAPACITY];
     lstrcpynW(step, LoadResString(failure.step), TEXT_CAPACITY);
-    SystemText(failure.error, system);
+    SystemErrorText(failure.error, system, TEXT_CAPACITY);
     GetDlgItemTextW(dialog, IDC_MESSAGE, page, PAGE_TEXT_CAPACITY);
     if (!FormatTo(details, TEXT_CAPACITY, LoadResString(IDS_FAILURE_DETAILS), step, failure.error,
                   system) ||
