@@ -18,6 +18,12 @@ constexpr const wchar_t* SERVICES_KEY = L"SYSTEM\\CurrentControlSet\\Services\\"
 constexpr const wchar_t* PRODUCT_KEY = L"QuillGuard";
 constexpr const wchar_t* VERSION_SUFFIX = L"Ver.2.0.0";
 
+// The product's entry in the platform's list of installed programs (Apps &
+// features), in the 64-bit view: this key, then "VARNO_QuillGuardVer.2.0.0".
+constexpr const wchar_t* UNINSTALL_KEY = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr const wchar_t* DISPLAY_VERSION = L"2.0.0";
+constexpr const wchar_t* PUBLISHER = L"VARNO"; // the version block's CompanyName
+
 // Files extracted from setup's MODULE resources: file name, resource name.
 constexpr const wchar_t* LAUNCHER_FILE = L"Uninst.exe";
 constexpr const wchar_t* LICENCE_FILE = L"License.rtf";
@@ -67,6 +73,10 @@ struct ExtractHolds {
 extern ExtractHolds ExtractHeld;
 // The wizard dialog, which receives the install's result message.
 extern HWND WizardWindow;
+// String 103, and the product title: the name, a space, "Ver.2.0.0" (the wizard's
+// caption, and the name of the product in Apps & features).
+extern wchar_t ProductName[NAME_CAPACITY];
+extern wchar_t WizardTitle[TITLE_CAPACITY];
 
 // --- Extraction folder and processor test ------------------------------------
 
@@ -112,14 +122,29 @@ void DeleteCreatedService(const wchar_t* serviceName);
 // marked for deletion.
 bool NeedsRestartFirst(DWORD error);
 
+// --- The launcher's arguments and the Apps & features entry --------------------
+
+// The installed launcher's three quoted arguments for the installed folder whose
+// name ends in `suffix`: "VARNO_QuillGuard<suffix>" "<productName> <suffix>"
+// "QuillGuard<suffix>". False when they do not fit.
+bool FormatLauncherArguments(wchar_t* line, size_t capacity, const wchar_t* productName,
+                             const wchar_t* suffix);
+// Writes the product's Apps & features entry for the installed folder; `created`
+// tells whether the key is new. False, with the thread's last error, when any
+// value cannot be written.
+bool WriteUninstallEntry(const wchar_t* installedFolder, bool* created);
+void DeleteUninstallEntry();
+
 // --- Install worker ----------------------------------------------------------
 
+// The install steps on the calling thread, each logged: the installed folder, the
+// copies, the driver service, the trial load, boot start, the Apps & features
+// entry and the filter registration. A failure takes back what the install created
+// and says why.
+bool RunInstall(InstallFailure* failure);
 // Starts InstallWorker on a thread of its own. When no thread can be started the
 // wizard is sent WM_INSTALL_FAILED (posted) and the result is false.
 bool StartInstall();
-// Creates the installed folder, copies the driver and the launcher into it,
-// installs the driver, loads it once on trial, makes it start with Windows,
-// registers it as a filter, waits one second and sends WizardWindow the result
-// message. A failure takes back what this install created. Exit code 1 after
-// success, 0 after failure.
+// RunInstall, then a wait of one second and the result message to WizardWindow.
+// Exit code 1 after success, 0 after failure.
 DWORD WINAPI InstallWorker(void* unused);

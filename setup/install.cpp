@@ -3,8 +3,10 @@
 #include "capacity.h"
 #include "closer.h"
 #include "format.h"
+#include "log.h"
 #include "registry.h"
 #include "system.h"
+#include "ui.h"
 
 #include "resources/resource.h"
 
@@ -26,20 +28,29 @@ struct InstallRecord {
     bool createdInstalledLauncher;
     bool createdSystemDriver;
     bool createdService;
+    bool createdEntry;
 };
 
 bool Exists(const wchar_t* path) {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Records the step and the thread's last error; always false.
-bool Failed(InstallFailure* failure, UINT step) {
-    failure->step = step;
-    failure->error = GetLastError();
-    if (failure->error == ERROR_SUCCESS) {
-        failure->error = ERROR_GEN_FAILURE; // never report a failure as success
+// Logs the step, under its English name, and records a failure with the thread's
+// last error. Returns `done`.
+bool Step(UINT step, bool done, InstallFailure* failure) {
+    DWORD error = ERROR_SUCCESS;
+    if (!done) {
+        error = GetLastError();
+        if (error == ERROR_SUCCESS) {
+            error = ERROR_GEN_FAILURE; // never report a failure as success
+        }
+        failure->step = step;
+        failure->error = error;
     }
-    return false;
+    wchar_t name[TEXT_CAPACITY];
+    LoadEnglishString(step, name, TEXT_CAPACITY);
+    LogStep(name, error);
+    return done;
 }
 
 // Creates the folder unless something (a folder, or even a file) exists there.
@@ -101,65 +112,77 @@ bool CopyIntoFolder(HANDLE source, const wchar_t* folder, const wchar_t* name,
     return CopyHeldFile(source, target);
 }
 
-UINT ServiceStepOf(unsigned result) {
-    return result == INSTALL_RESULT_NO_SYSTEM_DIRECTORY || result == INSTALL_RESULT_COPY_FAILED
-               ? IDS_STEP_DRIVER_FILE
-               : IDS_STEP_SERVICE;
-}
-
-bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
+// Program Files\VARNO\QuillGuardVer.2.0.0, each folder created unless something is
+// there already.
+bool CreateInstalledFolder(InstallRecord* record) {
     wchar_t* folder = record->productFolder;
     // Without Program Files every later path would be undefined.
     if (FAILED(
             SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, folder))) {
         SetLastError(ERROR_PATH_NOT_FOUND);
-        return Failed(failure, IDS_STEP_FOLDER);
+        return false;
     }
     const wchar_t* const vendor[] = {L"\\", VENDOR_FOLDER};
     const wchar_t* const product[] = {L"\\", PRODUCT_KEY, VERSION_SUFFIX};
     if (!AppendAndCreateFolder(folder, vendor, 2, &record->createdVendorFolder)) {
-        return Failed(failure, IDS_STEP_FOLDER);
+        return false;
     }
     lstrcpyW(record->vendorFolder, folder);
-    if (!AppendAndCreateFolder(folder, product, 3, &record->createdProductFolder)) {
-        return Failed(failure, IDS_STEP_FOLDER);
-    }
-    if (!CopyIntoFolder(ExtractHeld.driver.Get(), folder, DRIVER_FILE, record->installedDriver,
-                        &record->createdInstalledDriver) ||
-        !CopyIntoFolder(ExtractHeld.launcher.Get(), folder, LAUNCHER_FILE,
-                        record->installedLauncher, &record->createdInstalledLauncher)) {
-        return Failed(failure, IDS_STEP_COPY);
-    }
+    return AppendAndCreateFolder(folder, product, 3, &record->createdProductFolder);
+}
 
+bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
+    if (!Step(IDS_STEP_FOLDER, CreateInstalledFolder(record), failure)) {
+        return false;
+    }
+    const wchar_t* folder = record->productFolder;
+    if (!Step(IDS_STEP_COPY,
+              CopyIntoFolder(ExtractHeld.driver.Get(), folder, DRIVER_FILE, record->installedDriver,
+                             &record->createdInstalledDriver) &&
+                  CopyIntoFolder(ExtractHeld.launcher.Get(), folder, LAUNCHER_FILE,
+                                 record->installedLauncher, &record->createdInstalledLauncher),
+              failure)) {
+        return false;
+    }
     if (!SystemDriverPath(record->systemDriver, DRIVER_NAME)) {
-        return Failed(failure, IDS_STEP_DRIVER_FILE);
+        return Step(IDS_STEP_DRIVER_FILE, false, failure);
     }
     record->createdSystemDriver = !Exists(record->systemDriver);
     record->createdService = !ServiceIsRegistered(DRIVER_NAME);
     const unsigned result = InstallDriverService(folder, DRIVER_NAME);
-    if (result != INSTALL_RESULT_OK) {
-        return Failed(failure, ServiceStepOf(result));
+    const DWORD error = GetLastError();
+    const bool copied =
+        result != INSTALL_RESULT_NO_SYSTEM_DIRECTORY && result != INSTALL_RESULT_COPY_FAILED;
+    SetLastError(error);
+    if (!Step(IDS_STEP_DRIVER_FILE, copied, failure)) {
+        return false;
+    }
+    SetLastError(error);
+    if (!Step(IDS_STEP_SERVICE, result == INSTALL_RESULT_OK, failure)) {
+        return false;
     }
     // A class filter that cannot load keeps every disk from starting, the boot disk
     // included: it starts with Windows, and is registered, only once Windows has
     // loaded it here.
-    DWORD error = ERROR_SUCCESS;
-    if (!TrialLoadDriver(DRIVER_NAME, &error)) {
-        SetLastError(error);
-        return Failed(failure, IDS_STEP_TRIAL);
-    }
-    if (!SetDriverStart(DRIVER_NAME, SERVICE_BOOT_START)) {
-        return Failed(failure, IDS_STEP_BOOT_START);
-    }
-    if (!AddToMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME)) {
-        return Failed(failure, IDS_STEP_FILTER);
-    }
-    return true;
+    DWORD trialError = ERROR_SUCCESS;
+    const bool loaded = TrialLoadDriver(DRIVER_NAME, &trialError);
+    SetLastError(trialError);
+    // The filter entry is the last step: once it is written the install is whole.
+    return Step(IDS_STEP_TRIAL, loaded, failure) &&
+           Step(IDS_STEP_BOOT_START, SetDriverStart(DRIVER_NAME, SERVICE_BOOT_START), failure) &&
+           Step(IDS_STEP_ENTRY, WriteUninstallEntry(folder, &record->createdEntry), failure) &&
+           Step(IDS_STEP_FILTER,
+                AddToMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME),
+                failure);
 }
 
 // Takes back, last first, what the install created; what cannot go now goes at
 // the restart. The filter entry is never among it: it is the last step.
 void TakeBack(const InstallRecord& record) {
+    LogLine(L"taking back what this install created");
+    if (record.createdEntry) {
+        DeleteUninstallEntry();
+    }
     if (record.createdService) {
         DeleteCreatedService(DRIVER_NAME);
     }
@@ -182,13 +205,18 @@ void TakeBack(const InstallRecord& record) {
 
 } // namespace
 
-DWORD WINAPI InstallWorker(void*) {
+bool RunInstall(InstallFailure* failure) {
     InstallRecord record = {};
-    InstallFailure failure = {};
-    const bool installed = RunInstallSteps(&record, &failure);
-    if (!installed) {
+    if (!RunInstallSteps(&record, failure)) {
         TakeBack(record);
+        return false;
     }
+    return true;
+}
+
+DWORD WINAPI InstallWorker(void*) {
+    InstallFailure failure = {};
+    const bool installed = RunInstall(&failure);
     // The installing page stays at least a second, whatever the outcome.
     Sleep(1000);
     if (installed) {

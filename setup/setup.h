@@ -23,10 +23,6 @@ extern HINSTANCE SetupInstance;
 extern HICON SetupIcon;
 extern HBRUSH WhiteBrush;
 extern HFONT TitleFont; // made by the wizard; null until then
-extern wchar_t ProductName[NAME_CAPACITY];
-// Product name, a space, "Ver.2.0.0": caption of the wizard and of setup's own box,
-// and the one argument of every formatted page text.
-extern wchar_t WizardTitle[TITLE_CAPACITY];
 extern int CurrentPage;
 
 // --- The two bounded formatters (fail instead of cutting) -----------------------
@@ -43,6 +39,18 @@ bool FormatLine(wchar_t (&buffer)[TEXT_CAPACITY], const wchar_t* format, Args...
     return FormatTo(buffer, TEXT_CAPACITY, format, args...);
 }
 
+// --- The command line -----------------------------------------------------------
+
+struct SetupOptions {
+    bool valid; // every switch known, /log followed by its path
+    bool quiet;
+    bool uninstall;
+    bool noRestart;
+    wchar_t logPath[PATH_CAPACITY]; // empty: no log
+};
+// Written once, from the command line, before anything else.
+extern SetupOptions Options;
+
 // --- Entry and hand-over --------------------------------------------------------
 
 // Reloads string 103 into ProductName (empty, after a warning box, when missing).
@@ -51,6 +59,10 @@ const wchar_t* LoadProductName();
 // Starts the launcher of every installed copy under Program Files\VARNO, without
 // waiting for any of them.
 void RunInstalledUninstallers();
+// Runs the launcher of every installed copy quietly and waits for each: 3010 when
+// every copy was removed, 1618 when another removal was running, else 1603 (also
+// when no copy has a launcher).
+DWORD RemoveQuietly();
 
 // --- The wizard dialog ----------------------------------------------------------
 

@@ -12,3 +12,4 @@ HFONT TitleFont;
 wchar_t ProductName[NAME_CAPACITY];
 wchar_t WizardTitle[TITLE_CAPACITY];
 int CurrentPage = PAGE_WELCOME;
+SetupOptions Options;

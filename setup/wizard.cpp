@@ -110,7 +110,9 @@ void AskToRestart(HWND dialog) {
 void OnInstallSucceeded(HWND dialog) {
     CurrentPage = PAGE_COMPLETE;
     ShowWizardPage(dialog, PAGE_COMPLETE);
-    AskToRestart(dialog);
+    if (!Options.noRestart) {
+        AskToRestart(dialog);
+    }
 }
 
 // Administrators need the failed step and the Windows error code to find the

@@ -47,3 +47,6 @@
 #define IDS_RESTART_FIRST 128
 // The box before the wizard on a PC that starts from a USB disk.
 #define IDS_SYSTEM_ON_USB 129
+#define IDS_STEP_ENTRY 130
+// The box that lists setup's switches.
+#define IDS_USAGE 131

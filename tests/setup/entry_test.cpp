@@ -4,6 +4,8 @@
 #include "setup_texts.h"
 #include "wizard_driver.h"
 
+#include "exit_codes.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -273,6 +275,220 @@ TEST_F(SetupEntry, AMissingProductNameWarnsAndTheTitleIsASpaceAndTheVersion) {
     Click(wizard, kCancel);
     EXPECT_EQ(WaitForExit(setup_, 10000), 0u);
     DeleteTree(folder);
+}
+
+// --- Quiet runs, as deployment tools start them ---------------------------------
+
+std::wstring EntryText(const wchar_t* name) {
+    wchar_t text[1024] = {};
+    DWORD bytes = sizeof text;
+    RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallEntry, name, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,
+                 nullptr, text, &bytes);
+    return text;
+}
+
+DWORD EntryNumber(const wchar_t* name) {
+    DWORD value = 0xFFFFFFFF, bytes = sizeof value;
+    RegGetValueW(HKEY_LOCAL_MACHINE, kUninstallEntry, name,
+                 RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value, &bytes);
+    return value;
+}
+
+// The step names of a log's lines ("<date> <time> <step>: <result>"), each checked
+// to start with a time stamp.
+std::vector<std::string> LogSteps(const std::wstring& path) {
+    std::vector<std::string> steps;
+    const std::string log = ReadFileBytes(path);
+    for (size_t at = 0; at < log.size();) {
+        const size_t end = log.find("\r\n", at);
+        const std::string line = log.substr(at, end - at);
+        at = end == std::string::npos ? log.size() : end + 2;
+        EXPECT_TRUE(line.size() > 20 && line[4] == '-' && line[10] == ' ' && line[13] == ':')
+            << line;
+        steps.push_back(line.substr(20));
+    }
+    return steps;
+}
+
+class QuietSetup : public SetupEntry {
+protected:
+    // A quiet removal leaves the uninstaller and its log in the temporary folder, as
+    // every removal leaves the uninstaller.
+    void SetUp() override {
+        DeleteTree(TempFolder() + L"\\_uninst.bin");
+        DeleteTree(TempFolder() + L"\\_uninst.log");
+        SetupEntry::SetUp();
+        WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, MultiSz(ListOf({u"PartMgr"})));
+        DeleteTree(log_);
+    }
+    void TearDown() override {
+        DeleteTree(log_);
+        SetupEntry::TearDown();
+    }
+
+    // Runs `command` as a deployment tool would and returns its exit code; no window
+    // of the product's programs may come up meanwhile.
+    DWORD Run(const std::wstring& program, const std::wstring& arguments) {
+        Started started;
+        EXPECT_TRUE(StartProgram(program, arguments, &started));
+        int windows = 0;
+        const DWORD code = WaitWatchingWindows(started, 60000, &windows);
+        EXPECT_EQ(windows, 0) << "a window came up";
+        Kill(started);
+        return code;
+    }
+
+    const std::wstring log_ = TempFolder() + L"\\qg-setup.log";
+};
+
+// The life of a quiet install as a deployment tool sees it: installed, found
+// installed, removed through the entry's quiet uninstall command, not found.
+TEST_F(QuietSetup, AQuietInstallWritesTheProductAndItsEntryAndItsQuietRemovalTakesThemAway) {
+    EXPECT_EQ(Run(QG_SETUP_EXE, L"/QUIET -log \"" + log_ + L"\""),
+              static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_EQ(ServiceKeyDword(L"Start"), 0u);
+    EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
+              MultiSz(ListOf({u"quilldrv", u"PartMgr"})).bytes);
+    EXPECT_EQ(ReadFileBytes(SystemDriverFile()), ReadFileBytes(QG_X64_DRIVER));
+    EXPECT_EQ(Sorted(FolderEntries(InstalledFolder())),
+              (std::vector<std::wstring>{L"Uninst.exe", L"quilldrv.sys"}));
+    EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\Uninst.exe"), ReadFileBytes(QG_UNINST_EXE));
+
+    const std::wstring launcher = InstalledFolder() + L"\\Uninst.exe";
+    const std::wstring uninstall = L"\"" + launcher +
+                                   L"\" \"VARNO_QuillGuardVer.2.0.0\" \"Quillet Ver.2.0.0\" "
+                                   L"\"QuillGuardVer.2.0.0\"";
+    SYSTEMTIME today = {};
+    GetLocalTime(&today);
+    wchar_t date[16];
+    swprintf(date, 16, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    const DWORD kilobytes = static_cast<DWORD>(
+        (2 * ReadFileBytes(QG_X64_DRIVER).size() + ReadFileBytes(QG_UNINST_EXE).size() + 1023) /
+        1024);
+    EXPECT_EQ(EntryText(L"DisplayName"), kWizardTitle);
+    EXPECT_EQ(EntryText(L"DisplayVersion"), L"2.0.0");
+    EXPECT_EQ(EntryText(L"Publisher"), L"VARNO");
+    EXPECT_EQ(EntryText(L"InstallLocation"), InstalledFolder());
+    EXPECT_EQ(EntryText(L"DisplayIcon"), launcher);
+    EXPECT_EQ(EntryText(L"UninstallString"), uninstall);
+    EXPECT_EQ(EntryText(L"QuietUninstallString"), uninstall + L" /quiet");
+    EXPECT_EQ(EntryNumber(L"NoModify"), 1u);
+    EXPECT_EQ(EntryNumber(L"NoRepair"), 1u);
+    EXPECT_EQ(EntryNumber(L"EstimatedSize"), kilobytes);
+    EXPECT_EQ(EntryText(L"InstallDate"), date);
+
+    const std::vector<std::string> steps = LogSteps(log_);
+    ASSERT_EQ(steps.size(), 11u);
+    EXPECT_NE(steps[0].find("/QUIET -log"), std::string::npos) << "the command line";
+    const std::vector<std::string> expected = {
+        "unpacking the files: ok",
+        "creating the installation folder: ok",
+        "copying the files into the installation folder: ok",
+        "copying the driver into the system's driver folder: ok",
+        "registering the driver service: ok",
+        "loading the driver on trial: ok",
+        "setting the driver to start with Windows: ok",
+        "writing the entry of Apps & features: ok",
+        "registering the driver as a filter of the disk drives: ok",
+        "exit code 3010",
+    };
+    EXPECT_EQ(std::vector<std::string>(steps.begin() + 1, steps.end() - 1),
+              std::vector<std::string>(expected.begin(), expected.end() - 1));
+    EXPECT_EQ(steps.back(), expected.back());
+
+    // Installed already: nothing changes.
+    EXPECT_EQ(Run(QG_SETUP_EXE, L"/quiet"), 0u);
+    EXPECT_EQ(EntryText(L"InstallDate"), date);
+    EXPECT_EQ(Sorted(FolderEntries(InstalledFolder())),
+              (std::vector<std::wstring>{L"Uninst.exe", L"quilldrv.sys"}));
+
+    // The quiet uninstall command exactly as written, its program quoted.
+    const std::wstring quiet = EntryText(L"QuietUninstallString");
+    const size_t close = quiet.find(L'"', 1);
+    EXPECT_EQ(Run(quiet.substr(1, close - 1), quiet.substr(close + 2)),
+              static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_TRUE(WaitUntil([] { return !DriverServiceExists(); }, 10000));
+    EXPECT_FALSE(PathExists(VendorFolder()));
+    EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
+    EXPECT_EQ(EntryNumber(L"NoModify"), 0xFFFFFFFFu) << "the entry stays";
+    DeleteTree(TempFolder() + L"\\_uninst.bin");
+    DeleteTree(TempFolder() + L"\\_uninst.log");
+}
+
+// A quiet install that Windows refuses the driver of leaves nothing and logs why.
+TEST_F(QuietSetup, ARefusedDriverFailsTheQuietInstallAndLeavesNothing) {
+    const std::wstring folder = ProgramFiles() + L"\\qg-unloadable-driver";
+    DeleteTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = SetupWithAnUnloadableDriver(QG_SETUP_EXE, folder);
+    ASSERT_FALSE(program.empty());
+    EXPECT_EQ(Run(program, L"/quiet /log \"" + log_ + L"\""),
+              static_cast<DWORD>(ERROR_INSTALL_FAILURE));
+    DeleteTree(folder);
+    EXPECT_FALSE(DriverServiceExists());
+    EXPECT_FALSE(PathExists(SystemDriverFile()));
+    EXPECT_FALSE(PathExists(VendorFolder()));
+    EXPECT_EQ(EntryNumber(L"NoModify"), 0xFFFFFFFFu);
+    const std::string log = ReadFileBytes(log_);
+    EXPECT_NE(log.find("loading the driver on trial: failed, error 1114: "), std::string::npos)
+        << log;
+}
+
+// What stops a quiet run before it changes anything, and its exit code.
+TEST_F(QuietSetup, WhatStopsAQuietRunEndsItWithItsCodeAndChangesNothing) {
+    const wchar_t* appDefaults = L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe";
+    struct Case {
+        const char* name;
+        std::wstring arguments;
+        DWORD code;
+        void (*prepare)();
+    };
+    const Case cases[] = {
+        {"an unknown switch", L"/bogus /quiet", ERROR_INVALID_COMMAND_LINE, [] {}},
+        {"/log without a path", L"/quiet /log", ERROR_INVALID_COMMAND_LINE, [] {}},
+        {"not installed, nothing to remove", L"-Uninstall -Quiet", 0, [] {}},
+        {"installed already", L"/quiet", 0, [] { MarkInstalled(); }},
+        {"a removal waits for the restart", L"/quiet", ERROR_FAIL_NOACTION_REBOOT,
+         [] {
+             MarkInstalled();
+             const DWORD one = 1;
+             RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\quilldrv",
+                             L"DeleteFlag", REG_DWORD, &one, sizeof one);
+         }},
+        {"not an x64 PC", L"/quiet", ERROR_INSTALL_PLATFORM_UNSUPPORTED,
+         [] {
+             RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe",
+                             L"Version", REG_SZ, L"win2k", 6 * sizeof(wchar_t));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MachineState::Reset();
+        c.prepare();
+        EXPECT_EQ(Run(QG_SETUP_EXE, c.arguments), c.code);
+        RegDeleteTreeW(HKEY_CURRENT_USER, appDefaults);
+        EXPECT_FALSE(PathExists(VendorFolder()));
+        EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
+                  MultiSz(ListOf({u"PartMgr"})).bytes);
+    }
+
+    // Another setup or removal holds the product's mutex.
+    MachineState::Reset();
+    HandleCloser other(CreateMutexW(nullptr, TRUE, L"Global\\VARNO_QuillGuard"));
+    ASSERT_TRUE(other);
+    EXPECT_EQ(Run(QG_SETUP_EXE, L"/quiet"), static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
+    EXPECT_FALSE(PathExists(VendorFolder()));
+}
+
+// Without /quiet a wrong command line shows the switches.
+TEST_F(SetupEntry, AnUnknownSwitchShowsTheSwitchesAndEndsWith1639) {
+    ASSERT_TRUE(StartProgram(QG_SETUP_EXE, L"/install", &setup_));
+    const BoxAnswer box = AnswerMessageBox(setup_.id, IDOK, 15000);
+    ASSERT_TRUE(box.found) << "no box within 15 s";
+    EXPECT_EQ(box.text, English().strings.at(131));
+    EXPECT_EQ(box.caption, kWizardTitle);
+    EXPECT_EQ(WaitForExit(setup_, 10000), static_cast<DWORD>(ERROR_INVALID_COMMAND_LINE));
+    EXPECT_FALSE(PathExists(VendorFolder()));
 }
 
 } // namespace

@@ -77,6 +77,9 @@ protected:
         EXPECT_FALSE(PathExists(SystemDriverFile()));
         EXPECT_FALSE(PathExists(InstalledFolder()));
         EXPECT_FALSE(PathExists(VendorFolder()));
+        HKEY entry = nullptr;
+        EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallEntry, 0, KEY_READ, &entry),
+                  ERROR_SUCCESS);
         EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
                   MultiSz(ListOf({u"PartMgr"})).bytes);
     }
@@ -177,10 +180,13 @@ BOOL WINAPI StopRefused(SC_HANDLE, DWORD, LPSERVICE_STATUS) {
     SetLastError(ERROR_INVALID_SERVICE_CONTROL);
     return FALSE;
 }
-LSTATUS WINAPI BootStartRefused(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
-                                const BYTE* data, DWORD size) {
-    if (name != nullptr && wcscmp(name, L"Start") == 0 &&
-        *reinterpret_cast<const DWORD*>(data) == SERVICE_BOOT_START) {
+// Refuses to write this value ("Start" only when it is boot start).
+const wchar_t* RefusedValue = L"";
+LSTATUS WINAPI ValueRefused(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                            DWORD size) {
+    if (name != nullptr && wcscmp(name, RefusedValue) == 0 &&
+        (wcscmp(name, L"Start") != 0 ||
+         *reinterpret_cast<const DWORD*>(data) == SERVICE_BOOT_START)) {
         return ERROR_ACCESS_DENIED;
     }
     using SetValue = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
@@ -189,11 +195,16 @@ LSTATUS WINAPI BootStartRefused(HKEY key, LPCWSTR name, DWORD reserved, DWORD ty
     return real(key, name, reserved, type, data, size);
 }
 
-TEST_F(InstallWorkerTest, ABootStartThatCannotBeWrittenFailsTheInstallAndLeavesNothing) {
-    OwnImportSwap swap("advapi32.dll", "RegSetValueExW",
-                       reinterpret_cast<void*>(&BootStartRefused));
+TEST_F(InstallWorkerTest, AValueThatCannotBeWrittenFailsTheInstallAndLeavesNothing) {
+    OwnImportSwap swap("advapi32.dll", "RegSetValueExW", reinterpret_cast<void*>(&ValueRefused));
     ASSERT_TRUE(swap.Swapped());
-    ExpectFailedLeavingNothing(IDS_STEP_BOOT_START);
+    for (const auto& c : {std::make_pair(L"Start", IDS_STEP_BOOT_START),
+                          std::make_pair(L"EstimatedSize", IDS_STEP_ENTRY)}) {
+        MachineState::Reset();
+        ResultMessage = 0;
+        RefusedValue = c.first;
+        ExpectFailedLeavingNothing(c.second);
+    }
 }
 
 // An earlier driver still running says nothing about the new file; one that will

@@ -15,17 +15,22 @@ struct Snapshot {
     std::string upperFilters;
     bool vendorFolder;
     std::vector<std::wstring> programFiles;
+    bool entry; // in Apps & features
     bool operator==(const Snapshot& o) const {
         return service == o.service && upperFilters == o.upperFilters &&
-               vendorFolder == o.vendorFolder && programFiles == o.programFiles;
+               vendorFolder == o.vendorFolder && programFiles == o.programFiles && entry == o.entry;
     }
 };
 
 Snapshot TakeSnapshot() {
     std::vector<std::wstring> programFiles = FolderEntries(ProgramFiles());
     std::sort(programFiles.begin(), programFiles.end());
+    HKEY key = nullptr;
+    const bool entry = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallEntry, 0,
+                                     KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS;
+    RegCloseKey(key);
     return {DriverServiceExists(), ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
-            PathExists(VendorFolder()), programFiles};
+            PathExists(VendorFolder()), programFiles, entry};
 }
 
 TEST(Lifecycle, InstallThenRemoveThroughSetupLeavesTheMachineAsBefore) {
@@ -35,14 +40,16 @@ TEST(Lifecycle, InstallThenRemoveThroughSetupLeavesTheMachineAsBefore) {
     ASSERT_FALSE(before.service);
 
     std::wstring failure;
-    ASSERT_TRUE(InstallThroughWizard(QG_SETUP_EXE, &failure))
+    // No restart question with /norestart; the removal road on purpose with /uninstall.
+    ASSERT_TRUE(InstallThroughWizard(QG_SETUP_EXE, &failure, L"/norestart"))
         << std::string(failure.begin(), failure.end());
     EXPECT_TRUE(DriverServiceExists());
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
               MultiSz(ListOf({u"quilldrv", u"PartMgr"})).bytes);
     ASSERT_TRUE(PathExists(InstalledFolder() + L"\\Uninst.exe"));
+    EXPECT_TRUE(TakeSnapshot().entry);
 
-    ASSERT_TRUE(RemoveThroughLaunchers(QG_SETUP_EXE, &failure))
+    ASSERT_TRUE(RemoveThroughLaunchers(QG_SETUP_EXE, &failure, L"/uninstall"))
         << std::string(failure.begin(), failure.end());
     // The service is only marked for deletion while the removal runs; it goes soon after.
     EXPECT_TRUE(WaitUntil([] { return !DriverServiceExists(); }, 10000));

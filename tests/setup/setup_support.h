@@ -143,6 +143,10 @@ inline SavedValue MultiSz(const std::u16string& list) {
             std::string(reinterpret_cast<const char*>(list.data()), list.size() * 2)};
 }
 
+// The product's Apps & features entry.
+constexpr const wchar_t* kUninstallEntry =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VARNO_QuillGuardVer.2.0.0";
+
 // Files and folders the system deletes at its next start (MoveFileExW with
 // MOVEFILE_DELAY_UNTIL_REBOOT): source and empty target pairs.
 constexpr const wchar_t* kSessionManagerKey =
@@ -168,6 +172,22 @@ inline std::vector<std::wstring> DeletionsAtRestart() {
     return paths;
 }
 
+// A copy of `setup` in `folder` that carries only the first half of the x64 driver:
+// an image that no loader accepts, as Windows refuses a badly signed one.
+inline std::wstring SetupWithAnUnloadableDriver(const std::wstring& setup,
+                                                const std::wstring& folder) {
+    const std::wstring copy = folder + L"\\QuillGuardSetup.exe";
+    std::string half = X64DriverBytes();
+    half.resize(half.size() / 2);
+    HANDLE update = nullptr;
+    const bool ok = CopyFileW(setup.c_str(), copy.c_str(), FALSE) &&
+                    (update = BeginUpdateResourceW(copy.c_str(), FALSE)) != nullptr &&
+                    UpdateResourceW(update, L"MODULE", L"QUILLDRV_X64_SYS",
+                                    MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), half.data(),
+                                    static_cast<DWORD>(half.size()));
+    return update != nullptr && EndUpdateResourceW(update, !ok) && ok ? copy : L"";
+}
+
 // Resets everything the install writes, and puts "UpperFilters" and what the
 // system is to delete at its next start back as they were.
 class MachineState {
@@ -189,6 +209,8 @@ public:
         DeleteDriverService();
         DeleteTree(SystemDriverFile());
         DeleteTree(VendorFolder());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallEntry);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallEntry);
     }
 
 private:

@@ -12,7 +12,7 @@
 struct LanguageTexts {
     const char* name;
     LANGID language;
-    // Strings 103 to 129 but 108, the welcome text, which only has to name the product.
+    // Strings 103 to 131 but 108, the welcome text, which only has to name the product.
     std::map<UINT, std::wstring> strings;
     // Dialog texts: Do not agree, Agree, Cancel, Back, Next.
     const wchar_t* disagree;
@@ -59,6 +59,14 @@ inline const LanguageTexts& English() {
                   L"setup again."},
             {129, L"Windows on this PC starts from a USB disk. %s write-protects every USB disk, "
                   L"so this PC would no longer start. Nothing has been installed."},
+            {130, L"writing the entry of Apps & features"},
+            {131,
+             L"Usage: QuillGuardSetup.exe [/quiet] [/uninstall] [/norestart] [/log "
+             L"PATH]\n\n/quiet\tinstall without any window; with /uninstall, "
+             L"remove\n/uninstall\tremove the installed product\n/norestart\tdo not ask to restart "
+             L"the PC\n/log PATH\twrite every step into the file PATH\n\nExit codes of /quiet: 0 "
+             L"nothing to do, 3010 done (restart the PC), 1603 failed, 350 restart the PC first, "
+             L"1618 another setup is running, 1633 not an x64 PC, 1639 unknown switch."},
         },
         L"&Do not agree",
         L"&Agree",
@@ -114,6 +122,15 @@ inline const LanguageTexts& Japanese() {
             {129, L"この PC の Windows は USB ディスクから起動しています。%s はすべての USB "
                   L"ディスクを書き込み禁止にするため、この PC "
                   L"は起動できなくなります。何もインストールされていません。"},
+            {130, L"[アプリと機能] のエントリの書き込み"},
+            {131,
+             L"使い方: QuillGuardSetup.exe [/quiet] [/uninstall] [/norestart] [/log "
+             L"パス]\n\n/quiet\tウィンドウを表示せずにインストールします。/uninstall "
+             L"と共に指定すると削除します\n/uninstall\tインストールされている製品を削除します\n/"
+             L"norestart\tPC の再起動を確認しません\n/log パス\tすべての手順をファイル "
+             L"パスに書き込みます\n\n/quiet の終了コード: 0 何もしない、3010 完了 (PC "
+             L"を再起動して下さい)、1603 失敗、350 先に PC を再起動して下さい、1618 "
+             L"別のセットアップが実行中、1633 x64 の PC ではない、1639 不明なスイッチ。"},
         },
         L"同意しない(&D)",
         L"同意する(&A)",
@@ -158,6 +175,14 @@ inline const LanguageTexts& Chinese() {
             {128, L"旧版驱动程序仍在使用中。请重新启动电脑，然后再次运行安装程序。"},
             {129, L"此电脑的 Windows 从 USB 磁盘启动。%s 会对所有 USB "
                   L"磁盘进行写保护，此电脑将无法再启动。未安装任何内容。"},
+            {130, L"写入“应用和功能”的条目"},
+            {131,
+             L"用法：QuillGuardSetup.exe [/quiet] [/uninstall] [/norestart] [/log "
+             L"路径]\n\n/quiet\t不显示任何窗口进行安装；与 /uninstall "
+             L"一起使用时为删除\n/uninstall\t删除已安装的产品\n/"
+             L"norestart\t不询问是否重新启动电脑\n/log 路径\t将每个步骤写入文件“路径”\n\n/quiet "
+             L"的退出代码：0 无需操作，3010 完成（请重新启动电脑），1603 失败，350 "
+             L"请先重新启动电脑，1618 另一个安装程序正在运行，1633 不是 x64 电脑，1639 未知开关。"},
         },
         L"不同意(&D)",
         L"同意(&A)",

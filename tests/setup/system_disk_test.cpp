@@ -40,6 +40,12 @@ BOOL WINAPI AnsweringDeviceIoControl(HANDLE, DWORD code, void*, DWORD, void* out
     return FALSE;
 }
 
+// Setup's entry reads the command line: this test program's own would be no setup's.
+LPWSTR WINAPI SetupCommandLine() {
+    static wchar_t line[] = L"QuillGuardSetup.exe";
+    return line;
+}
+
 std::vector<std::wstring> Sorted(std::vector<std::wstring> names) {
     std::sort(names.begin(), names.end());
     return names;
@@ -50,7 +56,9 @@ TEST(SystemDisk, AWindowsThatStartsFromUsbGetsABoxAndNothingIsInstalled) {
     const auto tempBefore = Sorted(FolderEntries(TempFolder()));
     OwnImportSwap swap("kernel32.dll", "DeviceIoControl",
                        reinterpret_cast<void*>(&AnsweringDeviceIoControl));
-    ASSERT_TRUE(swap.Swapped());
+    OwnImportSwap commandLine("kernel32.dll", "GetCommandLineW",
+                              reinterpret_cast<void*>(&SetupCommandLine));
+    ASSERT_TRUE(swap.Swapped() && commandLine.Swapped());
     AnsweredBus = BusTypeSata;
     EXPECT_FALSE(SystemDiskIsOnUsb()) << "only USB counts";
     AnsweredBus = BusTypeUsb;

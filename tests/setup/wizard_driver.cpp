@@ -4,6 +4,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <vector>
 
 bool StartProgram(const std::wstring& program, const std::wstring& arguments, Started* started,
@@ -46,6 +47,45 @@ DWORD WaitForExit(const Started& started, DWORD timeoutMs) {
         GetExitCodeProcess(started.process.Get(), &code);
     }
     return code;
+}
+
+DWORD WaitWatchingWindows(const Started& started, DWORD timeoutMs, int* windows) {
+    struct Watch {
+        std::vector<DWORD> programs; // processes of the product's programs
+        std::vector<HWND> seen;
+    } watch;
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!HasEnded(started) && GetTickCount64() < end) {
+        watch.programs.clear();
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more;
+             more = Process32NextW(snapshot, &entry)) {
+            for (const wchar_t* name : {L"QuillGuardSetup.exe", L"Uninst.exe", L"_uninst.bin"}) {
+                if (_wcsicmp(entry.szExeFile, name) == 0) {
+                    watch.programs.push_back(entry.th32ProcessID);
+                }
+            }
+        }
+        CloseHandle(snapshot);
+        EnumWindows(
+            [](HWND window, LPARAM context) {
+                auto* w = reinterpret_cast<Watch*>(context);
+                DWORD process = 0;
+                GetWindowThreadProcessId(window, &process);
+                if (std::find(w->programs.begin(), w->programs.end(), process) !=
+                        w->programs.end() &&
+                    std::find(w->seen.begin(), w->seen.end(), window) == w->seen.end()) {
+                    w->seen.push_back(window);
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&watch));
+        Sleep(10);
+    }
+    *windows = static_cast<int>(watch.seen.size());
+    return WaitForExit(started, 0);
 }
 
 bool HasEnded(const Started& started) {
@@ -187,9 +227,10 @@ bool IsProcessRunning(const wchar_t* name) {
 
 } // namespace
 
-bool InstallThroughWizard(const std::wstring& program, std::wstring* failure) {
+bool InstallThroughWizard(const std::wstring& program, std::wstring* failure,
+                          const std::wstring& arguments) {
     Started setup;
-    if (!StartProgram(program, L"", &setup)) {
+    if (!StartProgram(program, arguments, &setup)) {
         return Fail(failure, L"setup could not be started");
     }
     const HWND wizard = FindWizard(setup.id, 30000);
@@ -202,6 +243,16 @@ bool InstallThroughWizard(const std::wstring& program, std::wstring* failure) {
         return Fail(failure, L"the confirmation page was not reached within 5 s");
     }
     Click(wizard, kNext);
+    if (arguments.find(L"norestart") != std::wstring::npos) {
+        if (!WaitUntil([&] { return !IsEnabled(wizard, kBack) && IsEnabled(wizard, kNext); },
+                       60000) ||
+            FindMessageBox(setup.id, 2000) != nullptr) {
+            Kill(setup);
+            return Fail(failure, L"no closing page within 60 s, or a box after it");
+        }
+        Click(wizard, kNext); // Close
+        return WaitForExit(setup, 15000) == 0 || Fail(failure, L"setup did not end with 0");
+    }
     const BoxAnswer question = AnswerMessageBox(setup.id, IDCANCEL, 60000);
     if (!question.found) {
         Kill(setup);
@@ -219,9 +270,10 @@ bool InstallThroughWizard(const std::wstring& program, std::wstring* failure) {
     return true;
 }
 
-bool RemoveThroughLaunchers(const std::wstring& program, std::wstring* failure) {
+bool RemoveThroughLaunchers(const std::wstring& program, std::wstring* failure,
+                            const std::wstring& arguments) {
     Started setup;
-    if (!StartProgram(program, L"", &setup)) {
+    if (!StartProgram(program, arguments, &setup)) {
         return Fail(failure, L"setup could not be started");
     }
     if (WaitForExit(setup, 15000) != 0) {

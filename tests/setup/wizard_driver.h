@@ -20,6 +20,9 @@ bool StartProgram(const std::wstring& program, const std::wstring& arguments, St
 
 // Waits for the process to end; its exit code, or STILL_ACTIVE after `timeoutMs`.
 DWORD WaitForExit(const Started& started, DWORD timeoutMs);
+// The same, counting meanwhile every top-level window, shown or hidden, of the
+// product's programs (setup, the launcher, the uninstaller) into `windows`.
+DWORD WaitWatchingWindows(const Started& started, DWORD timeoutMs, int* windows);
 bool HasEnded(const Started& started);
 void Kill(const Started& started);
 
@@ -63,12 +66,15 @@ bool GoToConfirmPage(HWND wizard);
 
 // --- Whole sessions, as the lifecycle test and the autopilot run them ------------
 
-// Starts `setup`, goes through every page, answers the restart question Cancel
-// and presses Close. True when the complete page was reached and setup ended with
-// 0; otherwise `failure` says what did not happen in time.
-bool InstallThroughWizard(const std::wstring& setup, std::wstring* failure);
+// Starts `setup` (with `arguments`), goes through every page, answers the restart
+// question Cancel (with /norestart: checks that none comes) and presses Close. True
+// when the complete page was reached and setup ended with 0; otherwise `failure`
+// says what did not happen in time.
+bool InstallThroughWizard(const std::wstring& setup, std::wstring* failure,
+                          const std::wstring& arguments = L"");
 
-// Starts `setup` on an installed machine, answers the launcher's question Yes and
-// the uninstaller's restart question Cancel, and waits until the uninstaller has
-// ended. True when all of that happened in time.
-bool RemoveThroughLaunchers(const std::wstring& setup, std::wstring* failure);
+// Starts `setup` (with `arguments`) on an installed machine, answers the launcher's
+// question Yes and the uninstaller's restart question Cancel, and waits until the
+// uninstaller has ended. True when all of that happened in time.
+bool RemoveThroughLaunchers(const std::wstring& setup, std::wstring* failure,
+                            const std::wstring& arguments = L"");

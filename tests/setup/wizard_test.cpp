@@ -350,28 +350,13 @@ TEST_F(Wizard, AFailedInstallShowsTheFailedPageWithoutRestartQuestion) {
               MultiSz(ListOf({u"QUILLDRV", u"PartMgr"})).bytes);
 }
 
-// A copy of setup in its own folder that carries only the first half of the x64
-// driver: an image that no loader accepts, as Windows refuses a badly signed one.
-std::wstring SetupWithAnUnloadableDriver(const std::wstring& folder) {
-    const std::wstring copy = folder + L"\\QuillGuardSetup.exe";
-    std::string half = ReadFileBytes(QG_X64_DRIVER);
-    half.resize(half.size() / 2);
-    HANDLE update = nullptr;
-    const bool ok = CopyFileW(QG_SETUP_EXE, copy.c_str(), FALSE) &&
-                    (update = BeginUpdateResourceW(copy.c_str(), FALSE)) != nullptr &&
-                    UpdateResourceW(update, L"MODULE", L"QUILLDRV_X64_SYS",
-                                    MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), half.data(),
-                                    static_cast<DWORD>(half.size()));
-    return update != nullptr && EndUpdateResourceW(update, !ok) && ok ? copy : L"";
-}
-
 // A refused trial load takes back everything the install made, so that setup run
 // again shows its wizard instead of taking the removal road.
 TEST_F(Wizard, ADriverThatWillNotLoadFailsTheInstallAndLeavesNothing) {
     const std::wstring folder = ProgramFiles() + L"\\qg-unloadable-driver";
     DeleteTree(folder);
     CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring program = SetupWithAnUnloadableDriver(folder);
+    const std::wstring program = SetupWithAnUnloadableDriver(QG_SETUP_EXE, folder);
     ASSERT_FALSE(program.empty()) << "cannot make the setup copy";
     StartSetup(program.c_str());
     InstallToTheFailedPage(125, ERROR_DLL_INIT_FAILED); // Wine's answer; Windows': 577
