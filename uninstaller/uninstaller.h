@@ -1,6 +1,6 @@
 // The uninstaller proper: it runs from the temporary folder, takes the driver out
 // of the disk class's filters, deletes its service and the installed folder, and
-// offers to restart the PC.
+// offers to restart the PC. It logs its steps.
 #pragma once
 
 #include "capacity.h"
@@ -39,7 +39,8 @@ void ShowSystemError(HWND owner);
 
 // --- Removal steps -----------------------------------------------------------
 
-// The thread procedure: 1 when every step succeeded, else 0.
+// The thread procedure: 1 when every step succeeded, else 0. Logs one line per
+// step; a failure at the filter entry or the service leaves the later ones undone.
 DWORD WINAPI RemovalWorker(void* unused);
 // Removes every equal entry (A-Z folded) and writes the list back, even when
 // nothing matched. A missing value holds no entry: 1, and nothing is written. 0
