@@ -39,7 +39,8 @@ bool TakeLauncherArguments() {
     const ArgumentBuffer buffers[] = {{UninstallEntryName, TITLE_CAPACITY},
                                       {ProductTitle, TEXT_CAPACITY},
                                       {ProductFolderName, TEXT_CAPACITY}};
-    return TakeArguments(buffers, 3);
+    bool quiet = false;
+    return TakeArguments(buffers, 3, quiet) && !quiet;
 }
 
 void ShowError(const wchar_t* text) {

@@ -166,7 +166,11 @@ DWORD RemoveInstalledFolder() {
         LogLine(L"the launcher's folder is not the installed folder: its files stay");
         return ERROR_SUCCESS;
     }
-    WaitForLauncher();
+    // A quiet launcher waits for this program's exit code: waiting for it here
+    // would only hold the removal up, and its file goes at the restart.
+    if (!Quiet) {
+        WaitForLauncher();
+    }
     DeleteFolderFiles(LauncherFolder);
     const DWORD error = DeleteNowOrAtRestart(LauncherFolder, true) ? ERROR_SUCCESS : FailureError();
     RemoveParentFolder();
@@ -174,15 +178,17 @@ DWORD RemoveInstalledFolder() {
 }
 
 // The entry is deleted or not there. A missing parent key is an error worth a
-// message.
+// message in an interactive run; a quiet one has its log line.
 DWORD DeleteUninstallEntry() {
     KeyCloser parent;
     const LSTATUS opened =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ALL_ACCESS, parent.Put());
     if (opened != ERROR_SUCCESS) {
-        // RegOpenKeyExW returns its error rather than setting the thread's.
-        SetLastError(static_cast<DWORD>(opened));
-        ShowSystemError(WaitWindow.load());
+        if (!Quiet) {
+            // RegOpenKeyExW returns its error rather than setting the thread's.
+            SetLastError(static_cast<DWORD>(opened));
+            ShowSystemError(WaitWindow.load());
+        }
         return static_cast<DWORD>(opened);
     }
     // An empty name would delete the parent key itself.
