@@ -68,9 +68,10 @@ HANDLE TakeProductMutex() {
     return mutex;
 }
 
-void DeleteNowOrAtRestart(const wchar_t* path, bool folder) {
+bool DeleteNowOrAtRestart(const wchar_t* path, bool folder) {
     const bool gone = folder ? RemoveDirectoryW(path) : DeleteFileW(path);
-    if (!gone && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
-        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (gone || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        return true;
     }
+    return MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }

@@ -18,5 +18,5 @@ bool IsWindowsXP();   // version 5.1
 HANDLE TakeProductMutex();
 
 // Deletes the file or (empty) folder now, or else has the system delete it at its
-// next start.
-void DeleteNowOrAtRestart(const wchar_t* path, bool folder);
+// next start. False, with the thread's last error, when it can do neither.
+bool DeleteNowOrAtRestart(const wchar_t* path, bool folder);

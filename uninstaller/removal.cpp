@@ -6,6 +6,7 @@
 
 #include "closer.h"
 #include "format.h"
+#include "log.h"
 #include "names.h"
 #include "registry.h"
 #include "system.h"
@@ -88,16 +89,39 @@ void WaitForLauncher() {
     }
 }
 
+// The thread's error after a failed call; never ERROR_SUCCESS, which the log
+// would read as success.
+DWORD FailureError() {
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
+// --- The steps: each gives ERROR_SUCCESS or the Windows error it failed with ---
+
+DWORD RemoveFilterEntry() {
+    return RemoveFromMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME)
+               ? ERROR_SUCCESS
+               : FailureError();
+}
+
+DWORD RemoveService() {
+    return RemoveDriverService(DRIVER_NAME) == REMOVAL_RESULT_OK ? ERROR_SUCCESS : FailureError();
+}
+
 // The driver file that setup copied into the system's driver folder. A loaded
 // driver's file cannot be deleted: it goes at the restart.
-void RemoveDriverFile() {
+DWORD RemoveDriverFile() {
     wchar_t system[PATH_CAPACITY];
     const UINT length = GetSystemDirectoryW(system, PATH_CAPACITY);
-    wchar_t path[PATH_CAPACITY];
-    if (length > 0 && length < PATH_CAPACITY &&
-        FormatTo(path, PATH_CAPACITY, L"%ls\\Drivers\\%ls.sys", system, DRIVER_NAME)) {
-        DeleteNowOrAtRestart(path, false);
+    if (length == 0) {
+        return FailureError();
     }
+    wchar_t path[PATH_CAPACITY];
+    if (length >= PATH_CAPACITY ||
+        !FormatTo(path, PATH_CAPACITY, L"%ls\\Drivers\\%ls.sys", system, DRIVER_NAME)) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    return DeleteNowOrAtRestart(path, false) ? ERROR_SUCCESS : FailureError();
 }
 
 // The maker's folder goes with its last product; one that still holds another
@@ -135,41 +159,77 @@ void RemoveParentFolder() {
     MoveFileExW(parent, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// 1 when the entry was deleted or is not there. A missing parent key is an error
-// worth a message.
-bool DeleteUninstallEntry() {
+// The installed folder and, when it held nothing else, the maker's folder. Any
+// other folder keeps its files (see IsProductFolder), which the log says.
+DWORD RemoveInstalledFolder() {
+    if (!IsProductFolder(LauncherFolder)) {
+        LogLine(L"the launcher's folder is not the installed folder: its files stay");
+        return ERROR_SUCCESS;
+    }
+    // A quiet launcher waits for this program's exit code: waiting for it here
+    // would only hold the removal up, and its file goes at the restart.
+    if (!Quiet) {
+        WaitForLauncher();
+    }
+    DeleteFolderFiles(LauncherFolder);
+    const DWORD error = DeleteNowOrAtRestart(LauncherFolder, true) ? ERROR_SUCCESS : FailureError();
+    RemoveParentFolder();
+    return error;
+}
+
+// The entry is deleted or not there. A missing parent key is an error worth a
+// message in an interactive run; a quiet one has its log line.
+DWORD DeleteUninstallEntry() {
     KeyCloser parent;
     const LSTATUS opened =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ALL_ACCESS, parent.Put());
     if (opened != ERROR_SUCCESS) {
-        // RegOpenKeyExW returns its error rather than setting the thread's.
-        SetLastError(static_cast<DWORD>(opened));
-        ShowSystemError(WaitWindow.load());
-        return false;
+        if (!Quiet) {
+            // RegOpenKeyExW returns its error rather than setting the thread's.
+            SetLastError(static_cast<DWORD>(opened));
+            ShowSystemError(WaitWindow.load());
+        }
+        return static_cast<DWORD>(opened);
     }
     // An empty name would delete the parent key itself.
     if (UninstallEntryName[0] == 0) {
-        return false;
+        return ERROR_INVALID_NAME;
     }
     const LSTATUS deleted = RegDeleteKeyW(parent.Get(), UninstallEntryName);
-    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
+    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(deleted);
 }
 
+struct RemovalStep {
+    const wchar_t* name; // in English: the log is read by administrators of many PCs
+    DWORD (*run)();
+    bool stopsRemoval; // its failure leaves the later steps undone
+};
+
+const RemovalStep kRemovalSteps[] = {
+    {L"remove quilldrv from the disk drives' UpperFilters", RemoveFilterEntry, true},
+    {L"delete the service quilldrv", RemoveService, true},
+    {L"delete the driver file quilldrv.sys", RemoveDriverFile, false},
+    {L"delete the installed folder", RemoveInstalledFolder, false},
+    {L"delete the uninstall entry", DeleteUninstallEntry, false},
+};
+
 bool RunRemovalSteps() {
-    if (!RemoveFromMultiSzValue(HKEY_LOCAL_MACHINE, DISK_CLASS_KEY, UPPER_FILTERS, DRIVER_NAME)) {
-        return false;
+    bool removed = true;
+    bool stopped = false;
+    for (const RemovalStep& step : kRemovalSteps) {
+        if (stopped) {
+            // What was not removed is named too.
+            wchar_t line[TEXT_CAPACITY];
+            FormatTo(line, TEXT_CAPACITY, L"%ls: not done, an earlier step failed", step.name);
+            LogLine(line);
+            continue;
+        }
+        const DWORD error = step.run();
+        LogStep(step.name, error);
+        removed = removed && error == ERROR_SUCCESS;
+        stopped = error != ERROR_SUCCESS && step.stopsRemoval;
     }
-    if (RemoveDriverService(DRIVER_NAME) != REMOVAL_RESULT_OK) {
-        return false;
-    }
-    RemoveDriverFile();
-    if (IsProductFolder(LauncherFolder)) {
-        WaitForLauncher();
-        DeleteFolderFiles(LauncherFolder);
-        DeleteNowOrAtRestart(LauncherFolder, true);
-        RemoveParentFolder();
-    }
-    return DeleteUninstallEntry();
+    return removed;
 }
 
 } // namespace

@@ -5,5 +5,6 @@ wchar_t LauncherFolder[ARGUMENT_CAPACITY];
 wchar_t UninstallEntryName[ARGUMENT_CAPACITY];
 wchar_t ProductTitle[ARGUMENT_CAPACITY];
 wchar_t ProductFolderName[ARGUMENT_CAPACITY];
+bool Quiet = false;
 std::atomic<HWND> WaitWindow{nullptr};
 std::atomic<bool> NoWaitBox{false};

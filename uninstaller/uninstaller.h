@@ -1,6 +1,7 @@
 // The uninstaller proper: it runs from the temporary folder, takes the driver out
 // of the disk class's filters, deletes its service and the installed folder, and
-// offers to restart the PC.
+// offers to restart the PC; a quiet run asks nothing and ends with an exit code.
+// Both write a log of the steps.
 #pragma once
 
 #include "capacity.h"
@@ -19,11 +20,13 @@ constexpr unsigned REMOVAL_RESULT_NO_SERVICE = 801;
 
 // --- Process-wide state ------------------------------------------------------
 
-// The four arguments, written by the main thread before the worker starts.
+// The four arguments and the quiet switch, written by the main thread before the
+// worker starts.
 extern wchar_t LauncherFolder[ARGUMENT_CAPACITY];
 extern wchar_t UninstallEntryName[ARGUMENT_CAPACITY];
 extern wchar_t ProductTitle[ARGUMENT_CAPACITY];
 extern wchar_t ProductFolderName[ARGUMENT_CAPACITY];
+extern bool Quiet;
 // The wait box, set once it exists; the worker polls it from its own thread.
 extern std::atomic<HWND> WaitWindow;
 // Set when the wait box could not be created: the worker then stops waiting for it.
@@ -33,13 +36,18 @@ extern std::atomic<bool> NoWaitBox;
 
 // Runs the worker behind the wait box, then asks whether to restart. Returns 1.
 int RunRemoval();
+// Runs the worker on this thread, without a box: ERROR_SUCCESS_REBOOT_REQUIRED when
+// every step succeeded (the loaded driver goes at the restart), else
+// ERROR_INSTALL_FAILURE.
+int RunQuietRemoval();
 INT_PTR CALLBACK WaitDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Shows the system's text for the thread's last error, owned by `owner`.
 void ShowSystemError(HWND owner);
 
 // --- Removal steps -----------------------------------------------------------
 
-// The thread procedure: 1 when every step succeeded, else 0.
+// The thread procedure: 1 when every step succeeded, else 0. Logs one line per
+// step; a failure at the filter entry or the service leaves the later ones undone.
 DWORD WINAPI RemovalWorker(void* unused);
 // Removes every equal entry (A-Z folded) and writes the list back, even when
 // nothing matched. A missing value holds no entry: 1, and nothing is written. 0

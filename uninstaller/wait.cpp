@@ -74,3 +74,8 @@ int RunRemoval() {
     }
     return 1;
 }
+
+int RunQuietRemoval() {
+    NoWaitBox.store(true);
+    return RemovalWorker(nullptr) == 1 ? ERROR_SUCCESS_REBOOT_REQUIRED : ERROR_INSTALL_FAILURE;
+}

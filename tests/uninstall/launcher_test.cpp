@@ -1,8 +1,10 @@
 // The built launcher, copied to where setup would find it and started with
 // setup's three arguments: the silent ends, the second instance, the question,
-// the uninstaller it writes and starts (read back from the started process), and
-// the failures it reports by number.
+// the uninstaller it writes and starts (read back from the started process), the
+// failures it reports by number, and the quiet removal.
 #include "uninstall_support.h"
+
+#include "system.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +130,7 @@ TEST_F(LauncherTest, WrongOrOverlongArgumentsEndAtOnceWithoutAWindow) {
     const struct {
         const char* name;
         std::wstring arguments;
+        DWORD exit = 0;
     } cases[] = {
         {"no arguments", L""},
         {"two", L"\"a\" \"b\""},
@@ -137,12 +140,14 @@ TEST_F(LauncherTest, WrongOrOverlongArgumentsEndAtOnceWithoutAWindow) {
         {"folder of 1024", ArgumentsLine(kEntryName, kTitle, std::wstring(1024, L'f'))},
         // "Is " + 994 + " deleted from the computer?" needs 1025 characters.
         {"question past 1024", ArgumentsLine(kEntryName, std::wstring(994, L't'), kFolderName)},
+        {"quiet, title of 1024",
+         ArgumentsLine(kEntryName, std::wstring(1024, L't'), kFolderName) + L" /quiet", 1639},
     };
     for (const auto& c : cases) {
         Started program;
         ASSERT_TRUE(Start(program, exe, c.arguments));
         // A message box would hold the launcher: ending on its own means none came.
-        EXPECT_EQ(ExitCodeAfter(program.process.Get(), 10000), 0u) << c.name;
+        EXPECT_EQ(ExitCodeAfter(program.process.Get(), 10000), c.exit) << c.name;
     }
     EXPECT_FALSE(PathExists(ExtractedUninstaller()));
 }
@@ -191,6 +196,9 @@ TEST_F(LauncherTest, ASecondLauncherIsTurnedAwayWhileTheFirstAsks) {
                                                                    : L"It has already started.");
     Answer(refusal, IDOK);
     EXPECT_EQ(ExitCodeAfter(second_.process.Get(), 10000), 0u);
+    Started quiet; // says it by its exit code alone
+    ASSERT_TRUE(Start(quiet, exe, kSetupArguments + L" /quiet"));
+    EXPECT_EQ(ExitCodeAfter(quiet.process.Get(), 10000), 1618u);
 
     EXPECT_TRUE(IsWindowVisible(question)) << "the first launcher's question is undisturbed";
     Answer(question, IDNO);
@@ -204,6 +212,19 @@ TEST_F(LauncherTest, ASecondLauncherIsTurnedAwayWhileTheFirstAsks) {
     EXPECT_EQ(BoxText(again), Question(kTitle));
     Answer(again, IDNO);
     EXPECT_EQ(ExitCodeAfter(third.process.Get(), 10000), 0u);
+}
+
+// Setup or another removal holds the product's mutex and may run _uninst.bin (here
+// held open for writing): a quiet launcher says the PC is busy rather than failing
+// to write the file.
+TEST_F(LauncherTest, AQuietLauncherWhileAnotherRemovalRunsEndsWith1618) {
+    HandleCloser mutex(TakeProductMutex());
+    HandleCloser held(CreateFileW(ExtractedUninstaller().c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(mutex && held);
+    ASSERT_TRUE(Start(launcher_, PlaceLauncher(L"C:\\qg-launcher"), kSetupArguments + L" /quiet"));
+    EXPECT_EQ(LauncherExit(), 1618u);
 }
 
 // --- Yes: the uninstaller written and started --------------------------------------
@@ -294,6 +315,9 @@ TEST_F(LauncherTest, ACommandLinePastItsBufferIsError2) {
     Answer(failure, IDOK);
     EXPECT_EQ(LauncherExit(), 0u);
     EXPECT_TRUE(PathExists(ExtractedUninstaller())) << "what was written stays";
+    Started quiet; // the same failure without a box
+    ASSERT_TRUE(Start(quiet, folder + L"\\Uninst.exe", kSetupArguments + L" /quiet"));
+    EXPECT_EQ(ExitCodeAfter(quiet.process.Get(), 10000), 1603u);
 }
 
 // CreateProcessW to CloseHandle, which fails for the null first argument. By the
@@ -317,6 +341,10 @@ TEST_F(LauncherTest, AUserWithoutAdministratorRightsIsToldSoAndNothingHappens) {
     Answer(refusal, IDOK);
     EXPECT_EQ(LauncherExit(), 0u);
     EXPECT_FALSE(PathExists(ExtractedUninstaller()));
+    Started quiet; // without a box
+    ASSERT_TRUE(StartRedirected(exe, Quoted(exe) + L" " + kSetupArguments + L" /quiet",
+                                "SHELL32.dll", "IsUserAnAdmin", "user32.dll", "GetCapture", quiet));
+    EXPECT_EQ(ExitCodeAfter(quiet.process.Get(), 10000), 1603u);
 }
 
 TEST_F(LauncherTest, AnUninstallerThatCannotBeStartedIsError1) {
@@ -411,6 +439,66 @@ TEST_F(LauncherTest, NoTemporaryFolderIsError0) {
     EXPECT_EQ(BoxText(failure), L"It failed in processing.\n\nError0");
     Answer(failure, IDOK);
     EXPECT_EQ(LauncherExit(), 0u);
+}
+
+// --- Quiet -------------------------------------------------------------------------
+
+// The windows that the launcher and the uninstaller create, by class. Wine reports
+// every window created in the prefix to an out-of-context hook, through the
+// hooking thread's messages; a program's first window brings an "IME" window of
+// Wine's own.
+std::wstring CreatedWindows;
+
+void CALLBACK OnWindowCreated(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD thread,
+                              DWORD) {
+    // By thread: the window may be gone by now.
+    HandleCloser creator(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread));
+    HandleCloser process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     creator ? GetProcessIdOfThread(creator.Get()) : 0));
+    wchar_t image[MAX_PATH] = {}, name[64] = {};
+    DWORD length = MAX_PATH;
+    QueryFullProcessImageNameW(process.Get(), 0, image, &length);
+    const std::wstring file = wcsrchr(image, L'\\') != nullptr ? wcsrchr(image, L'\\') + 1 : image;
+    if (object == OBJID_WINDOW && (file == L"Uninst.exe" || file == L"_uninst.bin")) {
+        GetClassNameW(window, name, 64);
+        CreatedWindows += std::wstring(name) + L" ";
+    }
+}
+
+// As setup's quiet removal starts the installed launcher (the switch in any case):
+// no window of the launcher or of the uninstaller it waits for, the product gone
+// (the running launcher's file and its folders at the restart), the steps logged
+// beside _uninst.bin.
+TEST_F(LauncherTest, AQuietRemovalShowsNoWindowAndEndsWith3010) {
+    ASSERT_TRUE(InstallStandIn());
+    ASSERT_TRUE(CreateUninstallEntry(kEntryName));
+    const std::wstring exe = PlaceLauncher(InstalledFolder());
+    const std::wstring log = TempFolder() + L"\\_uninst.log";
+    DeleteTree(log);
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr,
+                                         OnWindowCreated, 0, 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_TRUE(Start(launcher_, exe, kSetupArguments + L" /Quiet"));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const bool ended = WaitForSingleObject(launcher_.process.Get(), 0) == WAIT_OBJECT_0;
+            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
+                DispatchMessageW(&message);
+            }
+            return ended;
+        },
+        10000))
+        << "the launcher did not end within 10 s";
+    UnhookWinEvent(hook);
+    EXPECT_EQ(LauncherExit(), 3010u);
+    EXPECT_EQ(CreatedWindows, L"");
+    EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
+    EXPECT_TRUE(DriverServiceGone());
+    EXPECT_FALSE(KeyExists(std::wstring(kUninstallKey) + L"\\" + kEntryName));
+    EXPECT_EQ(DeletionsAtRestart(),
+              (std::vector<std::wstring>{exe, InstalledFolder(), VendorFolder()}));
+    const std::string lines = ReadFileBytes(log);
+    EXPECT_NE(lines.find(" delete the uninstall entry: ok\r\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" exit code 3010\r\n"), std::string::npos) << lines;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The built _uninst as the launcher starts it: its argument check, the wait box
 // (title, place, keys that must not end it), the one error box the removal may
-// show, and the restart question, answered with Cancel.
+// show, the restart question, answered with Cancel, the quiet removal's failures
+// and the product's mutex.
 #include "uninstall_support.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,13 @@ std::wstring RestartQuestion() {
         return L"To activate the new settings, you must restart PC. \n"
                L"Do you want to restart PC Now?";
     }
+}
+
+// Where _uninst writes its log: its current folder, here the test's.
+std::wstring LogFile() {
+    wchar_t folder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    return std::wstring(folder) + L"\\_uninst.log";
 }
 
 std::wstring SystemText(DWORD error) {
@@ -129,6 +137,16 @@ TEST_F(UninstallerRunTest, TheRestartQuestionFollowsAFailedRemoval) {
     WriteValue(DISK_CLASS_KEY, UPPER_FILTERS, SavedValue{true, REG_SZ, std::string(2, '\0')});
     const std::wstring title(255, L't');
     ASSERT_TRUE(StartProgram(UninstallerExe(), FieldsLine(InstalledFolder(), title), program_));
+    ASSERT_NE(WaitForBoxOf(program_.id, title), nullptr);
+    // The product's mutex is held to the end: a second uninstaller removes nothing,
+    // a quiet one ends with 1618, an interactive one at once with 0.
+    for (const bool quiet : {true, false}) {
+        Started second;
+        ASSERT_TRUE(StartProgram(UninstallerExe(),
+                                 FieldsLine(InstalledFolder(), kTitle) + (quiet ? L" /quiet" : L""),
+                                 second));
+        EXPECT_EQ(ExitCodeAfter(second.process.Get(), 10000), quiet ? 1618u : 0u);
+    }
     CancelRestart(title);
     EXPECT_TRUE(DriverServiceExists());
     EXPECT_TRUE(PathExists(InstalledFolder() + L"\\quilldrv.sys"));
@@ -213,6 +231,20 @@ TEST_F(UninstallerRunTest, WithoutAWorkerThreadTheRemovalStillRuns) {
     EXPECT_FALSE(PathExists(VendorFolder()));
     EXPECT_TRUE(DriverServiceGone());
     EXPECT_FALSE(KeyExists(std::wstring(kUninstallKey) + L"\\" + kEntryName));
+}
+
+// Without the parent of the uninstall entries, a quiet removal shows no box, ends
+// with 1603 and names the failed step in its log.
+TEST_F(UninstallerRunTest, AFailedQuietRemovalEndsWith1603AndTheLogNamesTheStep) {
+    ASSERT_TRUE(InstallStandIn());
+    UninstallKeyAway away;
+    ASSERT_TRUE(away.Away());
+    DeleteTree(LogFile());
+    ASSERT_TRUE(StartProgram(UninstallerExe(), FieldsLine(InstalledFolder(), kTitle) + L" /quiet",
+                             program_));
+    EXPECT_EQ(ExitCodeAfter(program_.process.Get(), 10000), 1603u);
+    const std::string log = ReadFileBytes(LogFile());
+    EXPECT_NE(log.find(" delete the uninstall entry: failed, error 2: "), std::string::npos) << log;
 }
 
 } // namespace
