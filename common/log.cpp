@@ -37,9 +37,10 @@ void WriteLine(const wchar_t* text) {
 } // namespace
 
 bool OpenLog(const wchar_t* path) {
-    // Appended to, so that the runs of one deployment stay together.
-    LogFile = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Appended to, so that the runs of one deployment stay together; shared for
+    // writing, so that a second run that is turned away can still say so.
+    LogFile = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return LogFile != INVALID_HANDLE_VALUE;
 }
 

@@ -331,9 +331,9 @@ protected:
     DWORD Run(const std::wstring& program, const std::wstring& arguments) {
         Started started;
         EXPECT_TRUE(StartProgram(program, arguments, &started));
-        int windows = 0;
-        const DWORD code = WaitWatchingWindows(started, 60000, &windows);
-        EXPECT_EQ(windows, 0) << "a window came up";
+        std::wstring windows;
+        const DWORD code = WaitWatchingWindows(started.process.Get(), 60000, &windows);
+        EXPECT_EQ(windows, L"") << "windows came up";
         Kill(started);
         return code;
     }
@@ -408,7 +408,10 @@ TEST_F(QuietSetup, AQuietInstallWritesTheProductAndItsEntryAndItsQuietRemovalTak
     EXPECT_EQ(Run(quiet.substr(1, close - 1), quiet.substr(close + 2)),
               static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
     EXPECT_TRUE(WaitUntil([] { return !DriverServiceExists(); }, 10000));
-    EXPECT_FALSE(PathExists(VendorFolder()));
+    // The launcher waits for the removal, so its file and folders go at the restart.
+    EXPECT_EQ(FolderEntries(InstalledFolder()), std::vector<std::wstring>{L"Uninst.exe"});
+    EXPECT_EQ(DeletionsAtRestart(),
+              (std::vector<std::wstring>{launcher, InstalledFolder(), VendorFolder()}));
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
     EXPECT_EQ(EntryNumber(L"NoModify"), 0xFFFFFFFFu) << "the entry stays";
     DeleteTree(TempFolder() + L"\\_uninst.bin");

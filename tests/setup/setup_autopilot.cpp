@@ -10,9 +10,8 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: setup_autopilot install|remove [QuillGuardSetup.exe]\n"
-    "       setup_autopilot run PROGRAM [ARGUMENTS...]\n";
+constexpr char kUsage[] = "usage: setup_autopilot install|remove [QuillGuardSetup.exe]\n"
+                          "       setup_autopilot run PROGRAM [ARGUMENTS...]\n";
 
 int Run(int argc, wchar_t** argv) {
     std::wstring arguments;

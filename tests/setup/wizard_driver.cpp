@@ -4,7 +4,6 @@
 
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <vector>
 
 bool StartProgram(const std::wstring& program, const std::wstring& arguments, Started* started,
@@ -47,45 +46,6 @@ DWORD WaitForExit(const Started& started, DWORD timeoutMs) {
         GetExitCodeProcess(started.process.Get(), &code);
     }
     return code;
-}
-
-DWORD WaitWatchingWindows(const Started& started, DWORD timeoutMs, int* windows) {
-    struct Watch {
-        std::vector<DWORD> programs; // processes of the product's programs
-        std::vector<HWND> seen;
-    } watch;
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!HasEnded(started) && GetTickCount64() < end) {
-        watch.programs.clear();
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32W entry = {};
-        entry.dwSize = sizeof entry;
-        for (BOOL more = Process32FirstW(snapshot, &entry); more;
-             more = Process32NextW(snapshot, &entry)) {
-            for (const wchar_t* name : {L"QuillGuardSetup.exe", L"Uninst.exe", L"_uninst.bin"}) {
-                if (_wcsicmp(entry.szExeFile, name) == 0) {
-                    watch.programs.push_back(entry.th32ProcessID);
-                }
-            }
-        }
-        CloseHandle(snapshot);
-        EnumWindows(
-            [](HWND window, LPARAM context) {
-                auto* w = reinterpret_cast<Watch*>(context);
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                if (std::find(w->programs.begin(), w->programs.end(), process) !=
-                        w->programs.end() &&
-                    std::find(w->seen.begin(), w->seen.end(), window) == w->seen.end()) {
-                    w->seen.push_back(window);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&watch));
-        Sleep(10);
-    }
-    *windows = static_cast<int>(watch.seen.size());
-    return WaitForExit(started, 0);
 }
 
 bool HasEnded(const Started& started) {

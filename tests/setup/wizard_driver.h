@@ -20,9 +20,6 @@ bool StartProgram(const std::wstring& program, const std::wstring& arguments, St
 
 // Waits for the process to end; its exit code, or STILL_ACTIVE after `timeoutMs`.
 DWORD WaitForExit(const Started& started, DWORD timeoutMs);
-// The same, counting meanwhile every top-level window, shown or hidden, of the
-// product's programs (setup, the launcher, the uninstaller) into `windows`.
-DWORD WaitWatchingWindows(const Started& started, DWORD timeoutMs, int* windows);
 bool HasEnded(const Started& started);
 void Kill(const Started& started);
 

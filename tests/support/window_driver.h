@@ -83,3 +83,51 @@ inline DWORD ExitCodeAfter(HANDLE process, DWORD timeoutMs) {
     GetExitCodeProcess(process, &code);
     return code;
 }
+
+// The classes of the windows the product's programs (setup, the launcher, the
+// uninstaller) create, shown or hidden. Polling the window list misses a program
+// that lives half a second; Wine reports every process's new windows to an
+// out-of-context event hook, delivered through the hooking thread's messages. A
+// program's first window brings an "IME" window of Wine's own.
+inline std::wstring WatchedWindows;
+
+inline void CALLBACK OnProductWindowCreated(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG,
+                                            DWORD thread, DWORD) {
+    // By thread: the window may be gone by now.
+    HandleCloser creator(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread));
+    HandleCloser process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     creator ? GetProcessIdOfThread(creator.Get()) : 0));
+    wchar_t image[MAX_PATH] = {}, name[64] = {};
+    DWORD length = MAX_PATH;
+    QueryFullProcessImageNameW(process.Get(), 0, image, &length);
+    const wchar_t* file = wcsrchr(image, L'\\') != nullptr ? wcsrchr(image, L'\\') + 1 : image;
+    for (const wchar_t* program : {L"QuillGuardSetup.exe", L"Uninst.exe", L"_uninst.bin"}) {
+        if (object == OBJID_WINDOW && _wcsicmp(file, program) == 0) {
+            GetClassNameW(window, name, 64);
+            WatchedWindows += std::wstring(name) + L" ";
+        }
+    }
+}
+
+// Waits up to `timeoutMs` for the process to end; its exit code (STILL_ACTIVE when
+// it did not), and in `windows` the classes of the windows the product's programs
+// created meanwhile.
+inline DWORD WaitWatchingWindows(HANDLE process, DWORD timeoutMs, std::wstring* windows) {
+    WatchedWindows.clear();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr,
+                                         OnProductWindowCreated, 0, 0, WINEVENT_OUTOFCONTEXT);
+    WaitUntil(
+        [&] {
+            const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
+                DispatchMessageW(&message);
+            }
+            return ended;
+        },
+        timeoutMs);
+    UnhookWinEvent(hook);
+    *windows = WatchedWindows;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    return code;
+}

@@ -443,28 +443,6 @@ TEST_F(LauncherTest, NoTemporaryFolderIsError0) {
 
 // --- Quiet -------------------------------------------------------------------------
 
-// The windows that the launcher and the uninstaller create, by class. Wine reports
-// every window created in the prefix to an out-of-context hook, through the
-// hooking thread's messages; a program's first window brings an "IME" window of
-// Wine's own.
-std::wstring CreatedWindows;
-
-void CALLBACK OnWindowCreated(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD thread,
-                              DWORD) {
-    // By thread: the window may be gone by now.
-    HandleCloser creator(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, thread));
-    HandleCloser process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                     creator ? GetProcessIdOfThread(creator.Get()) : 0));
-    wchar_t image[MAX_PATH] = {}, name[64] = {};
-    DWORD length = MAX_PATH;
-    QueryFullProcessImageNameW(process.Get(), 0, image, &length);
-    const std::wstring file = wcsrchr(image, L'\\') != nullptr ? wcsrchr(image, L'\\') + 1 : image;
-    if (object == OBJID_WINDOW && (file == L"Uninst.exe" || file == L"_uninst.bin")) {
-        GetClassNameW(window, name, 64);
-        CreatedWindows += std::wstring(name) + L" ";
-    }
-}
-
 // As setup's quiet removal starts the installed launcher (the switch in any case):
 // no window of the launcher or of the uninstaller it waits for, the product gone
 // (the running launcher's file and its folders at the restart), the steps logged
@@ -475,22 +453,10 @@ TEST_F(LauncherTest, AQuietRemovalShowsNoWindowAndEndsWith3010) {
     const std::wstring exe = PlaceLauncher(InstalledFolder());
     const std::wstring log = TempFolder() + L"\\_uninst.log";
     DeleteTree(log);
-    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr,
-                                         OnWindowCreated, 0, 0, WINEVENT_OUTOFCONTEXT);
     ASSERT_TRUE(Start(launcher_, exe, kSetupArguments + L" /Quiet"));
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            const bool ended = WaitForSingleObject(launcher_.process.Get(), 0) == WAIT_OBJECT_0;
-            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
-                DispatchMessageW(&message);
-            }
-            return ended;
-        },
-        10000))
-        << "the launcher did not end within 10 s";
-    UnhookWinEvent(hook);
-    EXPECT_EQ(LauncherExit(), 3010u);
-    EXPECT_EQ(CreatedWindows, L"");
+    std::wstring windows;
+    EXPECT_EQ(WaitWatchingWindows(launcher_.process.Get(), 10000, &windows), 3010u);
+    EXPECT_EQ(windows, L"");
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
     EXPECT_TRUE(DriverServiceGone());
     EXPECT_FALSE(KeyExists(std::wstring(kUninstallKey) + L"\\" + kEntryName));
