@@ -3,6 +3,9 @@
 #include "closer.h"
 #include "names.h"
 
+#include <cwchar>
+#include <vector>
+
 namespace {
 
 // GetVersionExW is deprecated for its manifest-dependent answers; those are the
@@ -74,4 +77,55 @@ bool DeleteNowOrAtRestart(const wchar_t* path, bool folder) {
         return true;
     }
     return MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+void KeepAtRestart(const wchar_t* path) {
+    constexpr const wchar_t* kKey = L"System\\CurrentControlSet\\Control\\Session Manager";
+    constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
+    KeyCloser key;
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.Put()) !=
+            ERROR_SUCCESS ||
+        RegQueryValueExW(key.Get(), kValue, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ) {
+        return;
+    }
+    std::vector<wchar_t> list(bytes / sizeof(wchar_t) + 2, 0);
+    if (RegQueryValueExW(key.Get(), kValue, nullptr, &type, reinterpret_cast<BYTE*>(list.data()),
+                         &bytes) != ERROR_SUCCESS) {
+        return;
+    }
+    // Pairs of a source ("\??\" and the path) and a target, empty for a deletion.
+    const size_t count = bytes / sizeof(wchar_t);
+    std::vector<wchar_t> kept;
+    bool dropped = false;
+    for (size_t at = 0; at < count;) {
+        const wchar_t* source = &list[at];
+        const size_t sourceLength = wcslen(source) + 1;
+        if (sourceLength == 1 && at + 1 >= count) {
+            break; // the closing empty string
+        }
+        const wchar_t* target = &list[at + sourceLength];
+        const size_t targetLength = at + sourceLength < count ? wcslen(target) + 1 : 1;
+        const bool ours = target[0] == 0 && wcsncmp(source, L"\\??\\", 4) == 0 &&
+                          CompareStringOrdinal(source + 4, -1, path, -1, TRUE) == CSTR_EQUAL;
+        if (ours) {
+            dropped = true;
+        } else {
+            kept.insert(kept.end(), source, source + sourceLength);
+            kept.insert(kept.end(), target, target + targetLength);
+        }
+        at += sourceLength + targetLength;
+    }
+    if (!dropped) {
+        return;
+    }
+    if (kept.empty()) {
+        RegDeleteValueW(key.Get(), kValue);
+        return;
+    }
+    kept.push_back(0);
+    RegSetValueExW(key.Get(), kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                   static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
 }

@@ -20,3 +20,6 @@ HANDLE TakeProductMutex();
 // Deletes the file or (empty) folder now, or else has the system delete it at its
 // next start. False, with the thread's last error, when it can do neither.
 bool DeleteNowOrAtRestart(const wchar_t* path, bool folder);
+// Takes back a deletion at the next start that an earlier removal left for the
+// file: an install before that restart must not lose the file it has just written.
+void KeepAtRestart(const wchar_t* path);

@@ -161,6 +161,10 @@ bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
     if (!Step(IDS_STEP_SERVICE, result == INSTALL_RESULT_OK, failure)) {
         return false;
     }
+    // A removal since the last restart may have left these files to be deleted then.
+    KeepAtRestart(record->installedDriver);
+    KeepAtRestart(record->installedLauncher);
+    KeepAtRestart(record->systemDriver);
     // A class filter that cannot load keeps every disk from starting, the boot disk
     // included: it starts with Windows, and is registered, only once Windows has
     // loaded it here.

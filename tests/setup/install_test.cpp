@@ -120,6 +120,22 @@ TEST_F(InstallWorkerTest, AFirstInstallCreatesBothFoldersAndRegistersTheDriver) 
               MultiSz(ListOf({u"quilldrv", u"PartMgr"})).bytes);
 }
 
+// A removal before the restart left the launcher and the driver to be deleted then:
+// an install before that restart keeps the files it writes, and nothing else.
+TEST_F(InstallWorkerTest, FilesLeftForDeletionAtTheRestartAreKeptOnceInstalledAgain) {
+    CreateDirectoryW(VendorFolder().c_str(), nullptr);
+    CreateDirectoryW(InstalledFolder().c_str(), nullptr);
+    const std::wstring other = VendorFolder() + L"\\other.txt";
+    for (const std::wstring& path :
+         {InstalledFolder() + L"\\Uninst.exe", SystemDriverFile(), other}) {
+        ASSERT_TRUE(WriteFileBytes(path, "left by a removal"));
+        ASSERT_TRUE(MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    }
+    ULONGLONG elapsed = 0;
+    EXPECT_EQ(RunInstall(&elapsed), WM_INSTALL_SUCCEEDED);
+    EXPECT_EQ(DeletionsAtRestart(), std::vector<std::wstring>{other});
+}
+
 TEST_F(InstallWorkerTest, AnExistingVendorFolderIsUsedAsItIs) {
     ASSERT_TRUE(CreateDirectoryW(VendorFolder().c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(VendorFolder() + L"\\other product.txt", "kept"));
