@@ -414,6 +414,12 @@ TEST_F(QuietSetup, AQuietInstallWritesTheProductAndItsEntryAndItsQuietRemovalTak
               (std::vector<std::wstring>{launcher, InstalledFolder(), VendorFolder()}));
     EXPECT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes, MultiSz(ListOf({u"PartMgr"})).bytes);
     EXPECT_EQ(EntryNumber(L"NoModify"), 0xFFFFFFFFu) << "the entry stays";
+
+    // Installed again before the restart, and removed through setup.
+    EXPECT_EQ(Run(QG_SETUP_EXE, L"/quiet"), static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_EQ(Run(QG_SETUP_EXE, L"/uninstall /quiet"),
+              static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_TRUE(WaitUntil([] { return !DriverServiceExists(); }, 10000));
     DeleteTree(TempFolder() + L"\\_uninst.bin");
     DeleteTree(TempFolder() + L"\\_uninst.log");
 }
@@ -451,6 +457,8 @@ TEST_F(QuietSetup, WhatStopsAQuietRunEndsItWithItsCodeAndChangesNothing) {
         {"/log without a path", L"/quiet /log", ERROR_INVALID_COMMAND_LINE, [] {}},
         {"not installed, nothing to remove", L"-Uninstall -Quiet", 0, [] {}},
         {"installed already", L"/quiet", 0, [] { MarkInstalled(); }},
+        {"installed, but no launcher to remove it", L"/uninstall /quiet", ERROR_INSTALL_FAILURE,
+         [] { MarkInstalled(); }},
         {"a removal waits for the restart", L"/quiet", ERROR_FAIL_NOACTION_REBOOT,
          [] {
              MarkInstalled();
