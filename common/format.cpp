@@ -4,8 +4,6 @@
 #include <cwchar>
 #include <stdio.h>
 
-namespace {
-
 bool FormatToV(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args) {
     if (capacity == 0) {
         return false;
@@ -19,8 +17,6 @@ bool FormatToV(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list 
     }
     return true;
 }
-
-} // namespace
 
 bool FormatTo(wchar_t* buffer, size_t capacity, const wchar_t* format, ...) {
     va_list args;
