@@ -41,10 +41,12 @@ ULONGLONG FileBytes(const wchar_t* folder, const wchar_t* name) {
     return ULONGLONG{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
 }
 
-// The installed files in KB: the launcher, and the driver twice (its copy in the
-// system's driver folder).
+// The installed files in KB: the launcher, quillctl, and the driver twice (its copy
+// in the system's driver folder).
 DWORD InstalledKilobytes(const wchar_t* folder) {
-    const ULONGLONG bytes = FileBytes(folder, LAUNCHER_FILE) + 2 * FileBytes(folder, DRIVER_FILE);
+    const ULONGLONG bytes = FileBytes(folder, LAUNCHER_FILE) +
+                            FileBytes(folder, CONTROL_TOOL_FILE) +
+                            2 * FileBytes(folder, DRIVER_FILE);
     return static_cast<DWORD>((bytes + 1023) / 1024);
 }
 

@@ -26,6 +26,7 @@ constexpr const wchar_t* PUBLISHER = L"VARNO"; // the version block's CompanyNam
 
 // Files extracted from setup's MODULE resources: file name, resource name.
 constexpr const wchar_t* LAUNCHER_FILE = L"Uninst.exe";
+constexpr const wchar_t* CONTROL_TOOL_FILE = L"quillctl.exe"; // also its resource's name
 constexpr const wchar_t* LICENCE_FILE = L"License.rtf";
 constexpr const wchar_t* DRIVER_FILE = L"quilldrv.sys";
 constexpr const wchar_t* DRIVER_X64_RESOURCE = L"QUILLDRV_X64_SYS";
@@ -69,6 +70,7 @@ struct ExtractHolds {
     HandleCloser launcher;
     HandleCloser licence;
     HandleCloser driver;
+    HandleCloser tool;
 };
 extern ExtractHolds ExtractHeld;
 // The wizard dialog, which receives the install's result message.
@@ -81,10 +83,10 @@ extern wchar_t WizardTitle[TITLE_CAPACITY];
 // --- Extraction folder and processor test ------------------------------------
 
 // Creates a fresh qgs*.TMP folder in the user's temporary folder, sets
-// ExtractFolder and writes the launcher, the licence and the x64 driver into it,
+// ExtractFolder and writes the launcher, the licence, the x64 driver and quillctl into it,
 // holding each (ExtractHeld).
 bool ExtractSetupFiles();
-// Lets go of the holds, deletes the three files and the folder; true when the
+// Lets go of the holds, deletes the four files and the folder; true when the
 // folder was removed.
 bool RemoveSetupFiles();
 bool DeleteFileInFolder(const wchar_t* folder, const wchar_t* name);

@@ -75,17 +75,21 @@ bool ExtractSetupFiles() {
         !ExtractHeldFile(LICENCE_FILE, LICENCE_FILE, &ExtractHeld.licence)) {
         return false;
     }
-    return IsNativeX64() && ExtractHeldFile(DRIVER_FILE, DRIVER_X64_RESOURCE, &ExtractHeld.driver);
+    return IsNativeX64() &&
+           ExtractHeldFile(DRIVER_FILE, DRIVER_X64_RESOURCE, &ExtractHeld.driver) &&
+           ExtractHeldFile(CONTROL_TOOL_FILE, CONTROL_TOOL_FILE, &ExtractHeld.tool);
 }
 
 bool RemoveSetupFiles() {
     ExtractHeld.launcher.Reset();
     ExtractHeld.licence.Reset();
     ExtractHeld.driver.Reset();
+    ExtractHeld.tool.Reset();
     ExtractHeld.folder.Reset();
     DeleteFileInFolder(ExtractFolder, LAUNCHER_FILE);
     DeleteFileInFolder(ExtractFolder, LICENCE_FILE);
     DeleteFileInFolder(ExtractFolder, DRIVER_FILE);
+    DeleteFileInFolder(ExtractFolder, CONTROL_TOOL_FILE);
     return RemoveDirectoryW(ExtractFolder) != FALSE;
 }
 

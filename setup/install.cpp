@@ -21,11 +21,13 @@ struct InstallRecord {
     wchar_t productFolder[FORMATTED_PATH_CAPACITY];
     wchar_t installedDriver[FORMATTED_PATH_CAPACITY];
     wchar_t installedLauncher[FORMATTED_PATH_CAPACITY];
+    wchar_t installedTool[FORMATTED_PATH_CAPACITY];
     wchar_t systemDriver[PATH_CAPACITY];
     bool createdVendorFolder;
     bool createdProductFolder;
     bool createdInstalledDriver;
     bool createdInstalledLauncher;
+    bool createdInstalledTool;
     bool createdSystemDriver;
     bool createdService;
     bool createdEntry;
@@ -140,7 +142,9 @@ bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
               CopyIntoFolder(ExtractHeld.driver.Get(), folder, DRIVER_FILE, record->installedDriver,
                              &record->createdInstalledDriver) &&
                   CopyIntoFolder(ExtractHeld.launcher.Get(), folder, LAUNCHER_FILE,
-                                 record->installedLauncher, &record->createdInstalledLauncher),
+                                 record->installedLauncher, &record->createdInstalledLauncher) &&
+                  CopyIntoFolder(ExtractHeld.tool.Get(), folder, CONTROL_TOOL_FILE,
+                                 record->installedTool, &record->createdInstalledTool),
               failure)) {
         return false;
     }
@@ -164,6 +168,7 @@ bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
     // A removal since the last restart may have left these files to be deleted then.
     KeepAtRestart(record->installedDriver);
     KeepAtRestart(record->installedLauncher);
+    KeepAtRestart(record->installedTool);
     KeepAtRestart(record->systemDriver);
     // A class filter that cannot load keeps every disk from starting, the boot disk
     // included: it starts with Windows, and is registered, only once Windows has
@@ -192,6 +197,9 @@ void TakeBack(const InstallRecord& record) {
     }
     if (record.createdSystemDriver) {
         DeleteNowOrAtRestart(record.systemDriver, false);
+    }
+    if (record.createdInstalledTool) {
+        DeleteNowOrAtRestart(record.installedTool, false);
     }
     if (record.createdInstalledLauncher) {
         DeleteNowOrAtRestart(record.installedLauncher, false);

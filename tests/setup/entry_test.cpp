@@ -351,7 +351,7 @@ TEST_F(QuietSetup, AQuietInstallWritesTheProductAndItsEntryAndItsQuietRemovalTak
               MultiSz(ListOf({u"quilldrv", u"PartMgr"})).bytes);
     EXPECT_EQ(ReadFileBytes(SystemDriverFile()), ReadFileBytes(QG_X64_DRIVER));
     EXPECT_EQ(Sorted(FolderEntries(InstalledFolder())),
-              (std::vector<std::wstring>{L"Uninst.exe", L"quilldrv.sys"}));
+              (std::vector<std::wstring>{L"Uninst.exe", L"quillctl.exe", L"quilldrv.sys"}));
     EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\Uninst.exe"), ReadFileBytes(QG_UNINST_EXE));
 
     const std::wstring launcher = InstalledFolder() + L"\\Uninst.exe";
@@ -362,9 +362,10 @@ TEST_F(QuietSetup, AQuietInstallWritesTheProductAndItsEntryAndItsQuietRemovalTak
     GetLocalTime(&today);
     wchar_t date[16];
     swprintf(date, 16, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
-    const DWORD kilobytes = static_cast<DWORD>(
-        (2 * ReadFileBytes(QG_X64_DRIVER).size() + ReadFileBytes(QG_UNINST_EXE).size() + 1023) /
-        1024);
+    const DWORD kilobytes = static_cast<DWORD>((2 * ReadFileBytes(QG_X64_DRIVER).size() +
+                                                ReadFileBytes(QG_UNINST_EXE).size() +
+                                                ReadFileBytes(QG_QUILLCTL_EXE).size() + 1023) /
+                                               1024);
     EXPECT_EQ(EntryText(L"DisplayName"), kWizardTitle);
     EXPECT_EQ(EntryText(L"DisplayVersion"), L"2.0.0");
     EXPECT_EQ(EntryText(L"Publisher"), L"VARNO");
@@ -400,7 +401,7 @@ TEST_F(QuietSetup, AQuietInstallWritesTheProductAndItsEntryAndItsQuietRemovalTak
     EXPECT_EQ(Run(QG_SETUP_EXE, L"/quiet"), 0u);
     EXPECT_EQ(EntryText(L"InstallDate"), date);
     EXPECT_EQ(Sorted(FolderEntries(InstalledFolder())),
-              (std::vector<std::wstring>{L"Uninst.exe", L"quilldrv.sys"}));
+              (std::vector<std::wstring>{L"Uninst.exe", L"quillctl.exe", L"quilldrv.sys"}));
 
     // The quiet uninstall command exactly as written, its program quoted.
     const std::wstring quiet = EntryText(L"QuietUninstallString");

@@ -67,7 +67,8 @@ TEST(ExtractSetupFiles, WritesTheThreeFilesIntoAFreshQgsTmpFolderAndRemovesThemA
         << "folder name " << std::string(name.begin(), name.end());
     EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(Sorted(FolderEntries(folder)),
-              (std::vector<std::wstring>{L"License.rtf", L"Uninst.exe", L"quilldrv.sys"}));
+              (std::vector<std::wstring>{L"License.rtf", L"Uninst.exe", L"quillctl.exe",
+                                         L"quilldrv.sys"}));
     EXPECT_EQ(ReadFileBytes(folder + L"\\Uninst.exe"), kLauncherBytes);
     EXPECT_EQ(ReadFileBytes(folder + L"\\quilldrv.sys"), X64DriverBytes()) << "not the x64 build";
 

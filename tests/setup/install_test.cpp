@@ -104,10 +104,12 @@ TEST_F(InstallWorkerTest, AFirstInstallCreatesBothFoldersAndRegistersTheDriver) 
 
     std::vector<std::wstring> installed = FolderEntries(InstalledFolder());
     std::sort(installed.begin(), installed.end());
-    EXPECT_EQ(installed, (std::vector<std::wstring>{L"Uninst.exe", L"quilldrv.sys"}))
+    EXPECT_EQ(installed,
+              (std::vector<std::wstring>{L"Uninst.exe", L"quillctl.exe", L"quilldrv.sys"}))
         << "exactly the driver and the launcher, no licence";
     EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\quilldrv.sys"), X64DriverBytes());
     EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\Uninst.exe"), kLauncherBytes);
+    EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\quillctl.exe"), kControlToolBytes);
     EXPECT_TRUE(HasNormalAttributes(InstalledFolder() + L"\\quilldrv.sys"));
     EXPECT_TRUE(HasNormalAttributes(InstalledFolder() + L"\\Uninst.exe"));
 

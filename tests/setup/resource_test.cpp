@@ -294,6 +294,7 @@ TEST_F(SetupResources, CarriedFilesAreTheBuiltFilesByteForByte) {
     };
     const Module modules[] = {
         {L"UNINST.EXE", kJapanese, QG_UNINST_EXE},
+        {L"QUILLCTL.EXE", kJapanese, QG_QUILLCTL_EXE},
         {L"QUILLDRV_X64_SYS", kJapanese, QG_X64_DRIVER},
         {L"QUILLDRV_X86_SYS", kJapanese, QG_X86_DRIVER},
         {L"LICENSE.RTF", kEnglish, QG_LICENCE_1033},

@@ -16,6 +16,7 @@
 
 // The launcher's stand-in (see setup_test.rc.in), and the x64 driver as built.
 constexpr char kLauncherBytes[] = "stand-in for the uninstall launcher\n";
+constexpr char kControlToolBytes[] = "stand-in for quillctl\n";
 inline std::string X64DriverBytes() {
     return ReadFileBytes(QG_X64_DRIVER);
 }

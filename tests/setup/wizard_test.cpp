@@ -335,9 +335,10 @@ TEST_F(Wizard, AnInstallRunsBehindDisabledButtonsAndCompletesAfterTheRestartQues
     ASSERT_EQ(driver.substr(0, 2), "MZ");
     EXPECT_EQ(ReadFileBytes(SystemDriverFile()), driver);
     EXPECT_EQ(Sorted(FolderEntries(InstalledFolder())),
-              (std::vector<std::wstring>{L"Uninst.exe", L"quilldrv.sys"}));
+              (std::vector<std::wstring>{L"Uninst.exe", L"quillctl.exe", L"quilldrv.sys"}));
     EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\quilldrv.sys"), driver);
     EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\Uninst.exe"), ReadFileBytes(QG_UNINST_EXE));
+    EXPECT_EQ(ReadFileBytes(InstalledFolder() + L"\\quillctl.exe"), ReadFileBytes(QG_QUILLCTL_EXE));
 }
 
 TEST_F(Wizard, AFailedInstallShowsTheFailedPageWithoutRestartQuestion) {

@@ -22,6 +22,7 @@ TEST(Lifecycle, InstallThenUninstallLeavesTheMachineAsItWas) {
     RemoveSetupFiles();
     DestroyWindow(WizardWindow);
     ASSERT_TRUE(PathExists(InstalledFolder() + L"\\Uninst.exe"));
+    ASSERT_TRUE(PathExists(InstalledFolder() + L"\\quillctl.exe"));
     ASSERT_TRUE(DriverServiceExists());
     ASSERT_EQ(ReadValue(DISK_CLASS_KEY, UPPER_FILTERS).bytes,
               MultiSz(ListOf({u"quilldrv", u"PartMgr"})).bytes);
