@@ -12,6 +12,7 @@
 #include <setupapi.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cwchar>
 
 DiskRecord Disks[MAX_DISKS];
@@ -24,7 +25,6 @@ namespace {
 
 using DeviceInfoCloser = Closer<HDEVINFO, SetupDiDestroyDeviceInfoList>;
 
-// Opened without access for the queries: allowed to every user.
 HANDLE OpenDisk(const wchar_t* path, DWORD access) {
     return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                        nullptr);
@@ -90,9 +90,14 @@ bool IsExempt(HDEVINFO set, SP_DEVINFO_DATA* device) {
     return ClassifyMarker(read ? 0 : -1, data, read ? bytes : 0) == 0;
 }
 
-// Asks the disk at `path`; false when it cannot be opened or has no number.
+// Asks the disk at `path`; false when it cannot be opened or has no number. The
+// length query needs read access, which a disk grants only to administrators; the
+// other queries need none, so a standard user still sees every disk, without size.
 bool AskDisk(const wchar_t* path, DiskRecord* record) {
-    HandleCloser disk(OpenDisk(path, 0));
+    HandleCloser disk(OpenDisk(path, GENERIC_READ));
+    if (!disk) {
+        disk.Reset(OpenDisk(path, 0));
+    }
     STORAGE_DEVICE_NUMBER number = {};
     DWORD returned = 0;
     if (!disk || !Control(disk.Get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
@@ -108,6 +113,7 @@ bool AskDisk(const wchar_t* path, DiskRecord* record) {
     if (Control(disk.Get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
                 &returned)) {
         record->size = static_cast<ULONGLONG>(length.Length.QuadPart);
+        record->sized = true;
     }
     uint32_t word = 0;
     record->filter =
@@ -148,6 +154,9 @@ void ListDisks() {
         record.exempt = IsExempt(set.Get(), &device);
         ++DiskCount;
     }
+    // In the order of their numbers, as Disk Management shows them.
+    std::sort(Disks, Disks + DiskCount,
+              [](const DiskRecord& a, const DiskRecord& b) { return a.number < b.number; });
 }
 
 void QueryDriver() {

@@ -101,10 +101,14 @@ void PrintStatus() {
                                    IDS_DRIVER_RUNNING};
     for (size_t i = 0; i < DiskCount; ++i) {
         const DiskRecord& d = Disks[i];
-        wchar_t size[32];
+        wchar_t size[TEXT_CAPACITY];
         wchar_t names[2 * NAME_TEXT_CAPACITY + 2];
         wchar_t verdict[TEXT_CAPACITY];
-        SizeText(d.size, size, 32);
+        if (d.sized) {
+            SizeText(d.size, size, TEXT_CAPACITY);
+        } else {
+            LoadResStringTo(IDS_SIZE_UNKNOWN, size, TEXT_CAPACITY);
+        }
         FormatTo(names, 2 * NAME_TEXT_CAPACITY + 2, L"%ls%ls%ls", d.vendor,
                  d.vendor[0] != 0 && d.product[0] != 0 ? L" " : L"", d.product);
         LoadResStringTo(writes[d.writes], verdict, TEXT_CAPACITY);
@@ -135,8 +139,13 @@ void PrintStatusJson() {
         AppendJsonString(line, d.vendor);
         AppendTo(line, LINE_CAPACITY, L", \"product\": ");
         AppendJsonString(line, d.product);
+        // An unknown size is null, not a disk of 0 bytes.
+        wchar_t size[24] = L"null";
+        if (d.sized) {
+            FormatTo(size, 24, L"%I64u", d.size);
+        }
         wchar_t tail[256];
-        FormatTo(tail, 256, L", \"size\": %I64u, \"filter\": %ls, \"writes\": \"%ls\"}", d.size,
+        FormatTo(tail, 256, L", \"size\": %ls, \"filter\": %ls, \"writes\": \"%ls\"}", size,
                  d.filter ? L"true" : L"false", WritesName(d.writes));
         AppendTo(line, LINE_CAPACITY, tail);
         Print(line);

@@ -44,6 +44,7 @@ struct DiskRecord {
     wchar_t vendor[NAME_TEXT_CAPACITY];
     wchar_t product[NAME_TEXT_CAPACITY];
     ULONGLONG size; // bytes
+    bool sized;     // the length query answered (it needs read access)
     bool filter;    // quilldrv answered its probe
     bool exempt;    // the exemption marker names a listed product code
     bool refused;   // the write-ability query said write-protected
