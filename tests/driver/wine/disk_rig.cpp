@@ -1,6 +1,7 @@
 #include "disk_rig.h"
 
 #include "closer.h"
+#include "policy.h"
 
 #include <winternl.h>
 
@@ -16,6 +17,7 @@ namespace {
 
 constexpr DWORD kWaitMs = 20000;
 constexpr const wchar_t* kDiskClassGuid = L"{4d36e967-e325-11ce-bfc1-08002be10318}";
+constexpr const wchar_t* kDiskInterfaceGuid = L"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 // Both drivers share one device host: Wine runs the drivers of one load-order
 // group in one winedevice.exe, and the PnP manager looks for the function
 // driver's object in its own process.
@@ -139,8 +141,8 @@ bool CreateDiskInstance(const TestDisk& disk) {
     ok = ok && RegCreateKeyExW(key.Get(), L"Device Parameters", 0, nullptr, 0, KEY_ALL_ACCESS,
                                nullptr, parameters.Put(), nullptr) == ERROR_SUCCESS;
     if (ok && disk.marker.present) {
-        ok = SetRawValue(parameters.Get(), L"{B1E07817-AAD5-4634-9099-59563DC91C0D}",
-                         disk.marker.type, disk.marker.bytes) == ERROR_SUCCESS;
+        ok = SetRawValue(parameters.Get(), MARKER_VALUE_NAME, disk.marker.type,
+                         disk.marker.bytes) == ERROR_SUCCESS;
     }
     return ok;
 }
@@ -152,6 +154,9 @@ QgDiskSettings SettingsOf(const TestDisk& disk) {
     settings.FailStorageQuery = disk.failStorageQuery;
     settings.FailStart = disk.failStart;
     settings.FixedMedia = disk.fixedMedia;
+    settings.WriteProtected = disk.writeProtected;
+    strncpy(settings.VendorId, disk.vendor, QG_TESTDISK_ID_CHARS - 1);
+    strncpy(settings.ProductId, disk.product, QG_TESTDISK_ID_CHARS - 1);
     return settings;
 }
 
@@ -209,9 +214,14 @@ bool PrepareDrivers(const std::wstring& quilldrvSource, const std::wstring& busS
 }
 
 void DeleteDiskInstance(const wchar_t* instance) {
-    const std::wstring key = InstanceKey(instance);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+    // The interface's key is named after the instance, with '#' for '\\'.
+    const std::wstring interfaceKey =
+        std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\") + kDiskInterfaceGuid +
+        L"\\##?#QGTESTBUS#DISK#" + instance + L"#" + kDiskInterfaceGuid;
+    for (const std::wstring& key : {InstanceKey(instance), interfaceKey}) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+    }
 }
 
 QgDiskState DiskState(uint32_t slot) {
@@ -248,8 +258,15 @@ bool PlugDisk(const TestDisk& disk, std::string& why) {
     if (!started) {
         why = "gave up waiting for disk " + std::to_string(disk.slot) +
               "'s stack to start: " + Describe(state);
+        return false;
     }
-    return started;
+    if (!disk.failStart &&
+        !BusControl(IOCTL_QGBUS_ENABLE_INTERFACE, &disk.slot, sizeof disk.slot, nullptr, 0)) {
+        why = "the bus did not enable disk " + std::to_string(disk.slot) + "'s interface (error " +
+              std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    return true;
 }
 
 bool UnplugDisk(uint32_t slot, std::string& why) {
@@ -296,6 +313,38 @@ HANDLE OpenDisk(uint32_t slot, DWORD access) {
     swprintf(path, 32, QG_TESTDISK_USER_FORMAT, slot);
     return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                        nullptr);
+}
+
+int RunQuillctl(const std::wstring& arguments, std::string& output) {
+    output.clear();
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return -1;
+    }
+    HandleCloser reader(readEnd), writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::wstring line = std::wstring(L"\"") + QG_QUILLCTL_EXE + L"\" " + arguments;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+        return -1;
+    }
+    HandleCloser child(process.hProcess), thread(process.hThread);
+    writer.Reset(); // the pipe ends when quillctl's copy closes
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        output.append(chunk, got);
+    }
+    DWORD code = 0;
+    WaitForSingleObject(process.hProcess, kWaitMs);
+    return GetExitCodeProcess(process.hProcess, &code) ? static_cast<int>(code) : -1;
 }
 
 IoResult WriteDisk(HANDLE disk, DWORD length, unsigned char fill) {

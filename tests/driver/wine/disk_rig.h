@@ -28,9 +28,17 @@ struct TestDisk {
     bool withFilter = true; // Service = quilldrv; otherwise a raw stack
     bool failStorageQuery = false;
     bool failStart = false;
-    bool fixedMedia = false; // as the storage descriptor reports it
+    bool fixedMedia = false;       // as the storage descriptor reports it
+    bool writeProtected = false;   // the medium refuses writes, whatever the filter says
+    const char* vendor = "QgTest"; // the storage descriptor's strings; "" for none
+    const char* product = "Simulated Disk";
     Marker marker;
 };
+
+// The number IOCTL_STORAGE_GET_DEVICE_NUMBER reports for the disk in `slot`.
+constexpr uint32_t DiskNumberOf(uint32_t slot) {
+    return QG_TESTDISK_FIRST_NUMBER + slot;
+}
 
 // Which quilldrv the stacks load: the one an installed product registered, or
 // the copy the rig installed itself.
@@ -46,8 +54,9 @@ bool PrepareDrivers(const std::wstring& quilldrvSource, const std::wstring& busS
                     bool keepInstalled, RigDrivers& drivers, std::string& why);
 
 // Creates the disk's device instance (Disk Drive class, Service, "Device
-// Parameters" with the marker), plugs the disk in and waits until its stack is
-// started. Unplug waits until the removal has reached the disk.
+// Parameters" with the marker), plugs the disk in, waits until its stack is
+// started and then has its GUID_DEVINTERFACE_DISK interface enabled. Unplug waits
+// until the removal has reached the disk, which disables the interface.
 bool PlugDisk(const TestDisk& disk, std::string& why);
 bool UnplugDisk(uint32_t slot, std::string& why);
 void DeleteDiskInstance(const wchar_t* instance);
@@ -82,6 +91,10 @@ QgKernelResult KernelControl(uint32_t slot, uint32_t code, uint32_t inputLength,
                              uint32_t outputLength, uint32_t word = 0);
 QgKernelResult PowerUp(uint32_t slot);
 QgKernelResult StopAndStart(uint32_t slot);
+// Runs quillctl with `arguments` and waits for it; its standard output, which is not
+// a console, arrives as UTF-8. The exit code, or -1 when it could not be started.
+int RunQuillctl(const std::wstring& arguments, std::string& output);
+
 // What SeCaptureSubjectContext and SeTokenIsAdmin return in the device host, for
 // the program's request or for a driver's; false when the bus gave no answer.
 bool ProbeSecurity(bool viaDriver, QgSecurityContext& context);

@@ -2,7 +2,9 @@
 // device doubles as the bus: it reports up to eight simulated disks to the PnP
 // manager, each a PDO that answers the requests a disk stack's filter sees, and
 // it sends the requests Wine never sends on its own (stop, start, power,
-// kernel-mode control codes) to the top of a disk's stack.
+// kernel-mode control codes) to the top of a disk's stack. It also does for
+// quilldrv what Wine's I/O manager leaves undone: marking write access on device
+// controls, and answering the token queries.
 
 // mingw-w64's intrinsic headers and the DDK both define these in C++.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
@@ -17,6 +19,9 @@
 
 extern "C" {
 DRIVER_INITIALIZE DriverEntry;
+// Exported by ntoskrnl, declared by no DDK header.
+NTSYSAPI NTSTATUS NTAPI ZwQuerySystemInformation(ULONG informationClass, PVOID information,
+                                                 ULONG length, PULONG returned);
 }
 
 namespace {
@@ -28,6 +33,7 @@ struct Disk {
     volatile LONG Present;
     QgDiskSettings Settings;
     wchar_t InstanceId[QG_TESTBUS_INSTANCE_CHARS];
+    UNICODE_STRING Interface; // the enabled disk interface's link; no buffer when none
     volatile LONG Starts, Stops, SurpriseRemovals, Removals, Reads, Writes, StorageQueries,
         WritableQueries, OtherControls, Power;
     UCHAR Medium[QG_TESTDISK_BYTES];
@@ -102,6 +108,195 @@ size_t Length(const wchar_t* text) {
 }
 
 // ---------------------------------------------------------------------------
+// What Wine's kernel leaves to the drivers: token queries and write access
+// ---------------------------------------------------------------------------
+
+bool IsQuilldrvDevice(PDEVICE_OBJECT device) {
+    UNICODE_STRING quilldrv;
+    RtlInitUnicodeString(&quilldrv, L"\\Driver\\quilldrv");
+    return RtlEqualUnicodeString(&device->DriverObject->DriverName, &quilldrv, TRUE);
+}
+
+// Stand-ins for the three, which quilldrv's imports are pointed at. Requests reach
+// quilldrv in a thread of the device host, which on Windows would act for the test
+// program (run by an administrator) or be a system thread: either token holds the
+// Administrators group. Who else may switch protection is the simulated I/O
+// manager's to test.
+UCHAR StandInToken;
+
+VOID NTAPI StandInCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    RtlZeroMemory(subject, sizeof *subject);
+    subject->PrimaryToken = &StandInToken;
+}
+
+VOID NTAPI StandInReleaseSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
+    subject->PrimaryToken = nullptr;
+}
+
+BOOLEAN NTAPI StandInTokenIsAdmin(PACCESS_TOKEN token) {
+    return token == &StandInToken;
+}
+
+struct StandIn {
+    const char* Name;
+    ULONG_PTR Routine;
+};
+
+bool SameName(const char* a, const char* b) {
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+// The start of the image a routine lies in: its pages are mapped from there on.
+UCHAR* ImageOf(PVOID routine) {
+    auto address = reinterpret_cast<ULONG_PTR>(routine) & ~static_cast<ULONG_PTR>(PAGE_SIZE - 1);
+    for (;; address -= PAGE_SIZE) {
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(address);
+        if (dos->e_magic == IMAGE_DOS_SIGNATURE && dos->e_lfanew > 0 && dos->e_lfanew < 0x1000 &&
+            reinterpret_cast<const IMAGE_NT_HEADERS*>(address + dos->e_lfanew)->Signature ==
+                IMAGE_NT_SIGNATURE) {
+            return reinterpret_cast<UCHAR*>(address);
+        }
+    }
+}
+
+// Points the imports of the token queries in the image that holds `routine` at the
+// stand-ins.
+void StandInForTokenQueries(PVOID routine) {
+    static const StandIn standIns[] = {
+        {"SeCaptureSubjectContext", reinterpret_cast<ULONG_PTR>(StandInCaptureSubjectContext)},
+        {"SeReleaseSubjectContext", reinterpret_cast<ULONG_PTR>(StandInReleaseSubjectContext)},
+        {"SeTokenIsAdmin", reinterpret_cast<ULONG_PTR>(StandInTokenIsAdmin)},
+    };
+    UCHAR* image = ImageOf(routine);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* dll = reinterpret_cast<PIMAGE_IMPORT_DESCRIPTOR>(image + imports.VirtualAddress);
+         dll->Name != 0; ++dll) {
+        auto* names = reinterpret_cast<PIMAGE_THUNK_DATA>(image + dll->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<PIMAGE_THUNK_DATA>(image + dll->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+                continue;
+            }
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
+            for (const StandIn& standIn : standIns) {
+                if (SameName(reinterpret_cast<const char*>(byName->Name), standIn.Name)) {
+                    slots->u1.Function = standIn.Routine;
+                }
+            }
+        }
+    }
+}
+
+// Windows sets SL_WRITE_ACCESS_GRANTED on a program's device control when its handle
+// grants write access; Wine never does, and its create requests carry no access
+// either. While a create is handled, though, the device host holds a handle to the
+// new file with the access the program asked for. So the bus wraps quilldrv's create
+// and device-control routines: the first finds that handle among the device host's
+// own and marks a file opened for writing (FsContext2 belongs to the driver that
+// completes the create, the bus's disk), the second sets the flag on that file's
+// device controls before quilldrv sees them.
+
+// SYSTEM_HANDLE_INFORMATION, every handle of every process, as Wine's ntdll fills it.
+struct HandleEntry {
+    ULONG OwnerPid;
+    UCHAR ObjectType;
+    UCHAR Attributes;
+    USHORT Handle;
+    PVOID Object; // Wine leaves it null
+    ACCESS_MASK GrantedAccess;
+};
+struct HandleTable {
+    ULONG Count;
+    HandleEntry Entries[1];
+};
+constexpr ULONG SYSTEM_HANDLE_INFORMATION_CLASS = 16;
+// Room for a Wine session's handles many times over; a table that does not fit
+// counts as no write access.
+constexpr ULONG HANDLE_TABLE_ENTRIES = 16384;
+ULONG_PTR HandleTableBuffer[(sizeof(HandleTable) + HANDLE_TABLE_ENTRIES * sizeof(HandleEntry)) /
+                            sizeof(ULONG_PTR)];
+KEVENT HandleTableLock; // a synchronization event, signalled while the buffer is free
+
+// mingw declares the type as a dllimport'ed POBJECT_TYPE*, one indirection more than
+// the export: the expression itself is the exported variable's value.
+POBJECT_TYPE FileObjectType() {
+    return reinterpret_cast<POBJECT_TYPE>(IoFileObjectType);
+}
+
+// Whether the device host holds a handle to `file` that grants write access.
+bool HostHandleWrites(PFILE_OBJECT file) {
+    PROCESS_BASIC_INFORMATION host;
+    if (!NT_SUCCESS(ZwQueryInformationProcess(ZwCurrentProcess(), ProcessBasicInformation, &host,
+                                              sizeof host, nullptr))) {
+        return false;
+    }
+    bool writes = false;
+    KeWaitForSingleObject(&HandleTableLock, Executive, KernelMode, FALSE, nullptr);
+    auto* table = reinterpret_cast<HandleTable*>(HandleTableBuffer);
+    if (NT_SUCCESS(ZwQuerySystemInformation(SYSTEM_HANDLE_INFORMATION_CLASS, table,
+                                            sizeof HandleTableBuffer, nullptr))) {
+        for (ULONG i = 0; i < table->Count && i < HANDLE_TABLE_ENTRIES && !writes; ++i) {
+            const HandleEntry& entry = table->Entries[i];
+            if (entry.OwnerPid != host.UniqueProcessId ||
+                !(entry.GrantedAccess & FILE_WRITE_DATA)) {
+                continue;
+            }
+            PVOID object = nullptr;
+            if (NT_SUCCESS(ObReferenceObjectByHandle(ULongToHandle(entry.Handle), 0,
+                                                     FileObjectType(), KernelMode, &object,
+                                                     nullptr))) {
+                writes = object == file;
+                ObDereferenceObject(object);
+            }
+        }
+    }
+    KeSetEvent(&HandleTableLock, IO_NO_INCREMENT, FALSE);
+    return writes;
+}
+
+UCHAR OpenedForWriting; // its address marks a file in FsContext2
+PDRIVER_DISPATCH QuilldrvCreate;
+PDRIVER_DISPATCH QuilldrvDeviceControl;
+
+NTSTATUS NTAPI CreateAsWindows(PDEVICE_OBJECT device, PIRP irp) {
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    if (irp->RequestorMode == UserMode && file != nullptr && HostHandleWrites(file)) {
+        file->FsContext2 = &OpenedForWriting;
+    }
+    return QuilldrvCreate(device, irp);
+}
+
+NTSTATUS NTAPI DeviceControlAsWindows(PDEVICE_OBJECT device, PIRP irp) {
+    const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (irp->RequestorMode == UserMode && stack->FileObject != nullptr &&
+        stack->FileObject->FsContext2 == &OpenedForWriting) {
+        stack->Flags |= SL_WRITE_ACCESS_GRANTED;
+    }
+    return QuilldrvDeviceControl(device, irp);
+}
+
+// Called at every start of a stack that quilldrv tops, before any program can open
+// it; a quilldrv loaded anew has its own routines again.
+void TakeOverQuilldrv(PDRIVER_OBJECT quilldrv) {
+    if (quilldrv->MajorFunction[IRP_MJ_DEVICE_CONTROL] == DeviceControlAsWindows) {
+        return;
+    }
+    QuilldrvCreate = quilldrv->MajorFunction[IRP_MJ_CREATE];
+    QuilldrvDeviceControl = quilldrv->MajorFunction[IRP_MJ_DEVICE_CONTROL];
+    StandInForTokenQueries(reinterpret_cast<PVOID>(QuilldrvDeviceControl));
+    quilldrv->MajorFunction[IRP_MJ_CREATE] = CreateAsWindows;
+    quilldrv->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DeviceControlAsWindows;
+}
+
+// ---------------------------------------------------------------------------
 // The disks
 // ---------------------------------------------------------------------------
 
@@ -138,6 +333,39 @@ NTSTATUS DiskQueryId(Disk& disk, PIRP irp, BUS_QUERY_ID_TYPE type) {
     return Complete(irp, STATUS_SUCCESS, reinterpret_cast<ULONG_PTR>(id));
 }
 
+// {53f56307-b6bf-11d0-94f2-00a0c91efb8b}, GUID_DEVINTERFACE_DISK.
+constexpr GUID DiskInterfaceClass = {
+    0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
+
+NTSTATUS EnableInterface(ULONG slot) {
+    if (slot >= QG_TESTBUS_SLOTS || !Disks[slot].Present || Disks[slot].Pdo == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    Disk& disk = Disks[slot];
+    if (disk.Interface.Buffer != nullptr) {
+        return STATUS_SUCCESS;
+    }
+    NTSTATUS status =
+        IoRegisterDeviceInterface(disk.Pdo, &DiskInterfaceClass, nullptr, &disk.Interface);
+    if (NT_SUCCESS(status)) {
+        status = IoSetDeviceInterfaceState(&disk.Interface, TRUE);
+        if (!NT_SUCCESS(status)) {
+            RtlFreeUnicodeString(&disk.Interface);
+            RtlZeroMemory(&disk.Interface, sizeof disk.Interface);
+        }
+    }
+    return status;
+}
+
+// A disk that is going away is no longer listed among the present ones.
+void DisableInterface(Disk& disk) {
+    if (disk.Interface.Buffer != nullptr) {
+        IoSetDeviceInterfaceState(&disk.Interface, FALSE);
+        RtlFreeUnicodeString(&disk.Interface);
+        RtlZeroMemory(&disk.Interface, sizeof disk.Interface);
+    }
+}
+
 NTSTATUS DiskPnp(PDEVICE_OBJECT device, Disk& disk, PIRP irp) {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     switch (stack->MinorFunction) {
@@ -148,6 +376,13 @@ NTSTATUS DiskPnp(PDEVICE_OBJECT device, Disk& disk, PIRP irp) {
         }
         // Set only now, so the tests can see the filter's own start finish above.
         device->Characteristics |= FILE_REMOVABLE_MEDIA;
+        {
+            PDEVICE_OBJECT top = IoGetAttachedDeviceReference(device);
+            if (top != device && IsQuilldrvDevice(top)) {
+                TakeOverQuilldrv(top->DriverObject);
+            }
+            ObDereferenceObject(top);
+        }
         return Complete(irp, STATUS_SUCCESS);
     case IRP_MN_STOP_DEVICE:
         InterlockedIncrement(&disk.Stops);
@@ -160,9 +395,11 @@ NTSTATUS DiskPnp(PDEVICE_OBJECT device, Disk& disk, PIRP irp) {
         return Complete(irp, STATUS_SUCCESS);
     case IRP_MN_SURPRISE_REMOVAL:
         InterlockedIncrement(&disk.SurpriseRemovals);
+        DisableInterface(disk);
         return Complete(irp, STATUS_SUCCESS);
     case IRP_MN_REMOVE_DEVICE: {
         InterlockedIncrement(&disk.Removals);
+        DisableInterface(disk);
         wchar_t link[64];
         FormatName(link, 64, QG_TESTDISK_LINK_FORMAT, static_cast<ULONG>(&disk - Disks));
         UNICODE_STRING linkName;
@@ -215,15 +452,43 @@ NTSTATUS DiskStorageQuery(Disk& disk, PIRP irp, PIO_STACK_LOCATION stack) {
     if (outLength < sizeof(STORAGE_DESCRIPTOR_HEADER)) {
         return Complete(irp, STATUS_BUFFER_TOO_SMALL);
     }
-    STORAGE_DEVICE_DESCRIPTOR descriptor;
-    RtlZeroMemory(&descriptor, sizeof descriptor);
+    // The descriptor, then its strings; a caller's shorter buffer gets the start.
+    struct {
+        STORAGE_DEVICE_DESCRIPTOR Descriptor;
+        char Strings[2 * QG_TESTDISK_ID_CHARS];
+    } reply;
+    RtlZeroMemory(&reply, sizeof reply);
+    STORAGE_DEVICE_DESCRIPTOR& descriptor = reply.Descriptor;
     descriptor.Version = sizeof descriptor;
-    descriptor.Size = sizeof descriptor;
     descriptor.DeviceType = 0; // direct-access device
     descriptor.RemovableMedia = !disk.Settings.FixedMedia;
     descriptor.BusType = static_cast<STORAGE_BUS_TYPE>(disk.Settings.BusType);
-    const ULONG bytes = outLength < sizeof descriptor ? outLength : sizeof descriptor;
-    DeliverReply(irp, &descriptor, bytes);
+    ULONG end = sizeof descriptor;
+    auto append = [&](const char* text, ULONG& offset) {
+        ULONG length = 0;
+        while (length + 1 < QG_TESTDISK_ID_CHARS && text[length] != 0) {
+            ++length;
+        }
+        if (length > 0) {
+            offset = end;
+            RtlCopyMemory(reinterpret_cast<char*>(&reply) + end, text, length);
+            end += length + 1;
+        }
+    };
+    append(disk.Settings.VendorId, descriptor.VendorIdOffset);
+    append(disk.Settings.ProductId, descriptor.ProductIdOffset);
+    descriptor.Size = end;
+    const ULONG bytes = outLength < end ? outLength : end;
+    DeliverReply(irp, &reply, bytes);
+    return Complete(irp, STATUS_SUCCESS, bytes);
+}
+
+// A fixed-size reply to a buffered query.
+NTSTATUS Reply(PIRP irp, PIO_STACK_LOCATION stack, const void* reply, ULONG bytes) {
+    if (stack->Parameters.DeviceIoControl.OutputBufferLength < bytes) {
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+    }
+    DeliverReply(irp, reply, bytes);
     return Complete(irp, STATUS_SUCCESS, bytes);
 }
 
@@ -234,7 +499,20 @@ NTSTATUS DiskDeviceControl(Disk& disk, PIRP irp) {
         return DiskStorageQuery(disk, irp, stack);
     case IOCTL_DISK_IS_WRITABLE:
         InterlockedIncrement(&disk.WritableQueries);
-        return Complete(irp, STATUS_SUCCESS);
+        return Complete(irp, disk.Settings.WriteProtected ? STATUS_MEDIA_WRITE_PROTECTED
+                                                          : STATUS_SUCCESS);
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
+        STORAGE_DEVICE_NUMBER number;
+        number.DeviceType = FILE_DEVICE_DISK;
+        number.DeviceNumber = QG_TESTDISK_FIRST_NUMBER + static_cast<ULONG>(&disk - Disks);
+        number.PartitionNumber = 0;
+        return Reply(irp, stack, &number, sizeof number);
+    }
+    case IOCTL_DISK_GET_LENGTH_INFO: {
+        GET_LENGTH_INFORMATION length;
+        length.Length.QuadPart = QG_TESTDISK_BYTES;
+        return Reply(irp, stack, &length, sizeof length);
+    }
     default:
         InterlockedIncrement(&disk.OtherControls);
         return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
@@ -262,6 +540,9 @@ NTSTATUS DiskTransfer(Disk& disk, PIRP irp, bool write) {
     }
     if (offset < 0 || offset + length > QG_TESTDISK_BYTES) {
         offset = 0;
+    }
+    if (write && disk.Settings.WriteProtected) {
+        return Complete(irp, STATUS_MEDIA_WRITE_PROTECTED);
     }
     UCHAR* buffer = static_cast<UCHAR*>(TransferBuffer(irp));
     if (length > 0 && buffer == nullptr) {
@@ -377,12 +658,6 @@ NTSTATUS ReportBusRelations(PIRP irp) {
         }
     }
     return Complete(irp, STATUS_SUCCESS, reinterpret_cast<ULONG_PTR>(relations));
-}
-
-bool IsQuilldrvDevice(PDEVICE_OBJECT device) {
-    UNICODE_STRING quilldrv;
-    RtlInitUnicodeString(&quilldrv, L"\\Driver\\quilldrv");
-    return RtlEqualUnicodeString(&device->DriverObject->DriverName, &quilldrv, TRUE);
 }
 
 ULONG CountQuilldrvDevices() {
@@ -555,93 +830,6 @@ NTSTATUS AnswerSecurityProbe(PIRP irp, bool viaDriver) {
     return Complete(irp, STATUS_SUCCESS, sizeof context);
 }
 
-// Stand-ins for the three, which quilldrv's imports are pointed at before the bus
-// sends it a control code. The bus's requests run in a thread of the device host,
-// which on Windows would act for the test program (run by an administrator) or
-// be a system thread: either token holds the Administrators group. Who else may
-// switch protection is the simulated I/O manager's to test.
-UCHAR StandInToken;
-
-VOID NTAPI StandInCaptureSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
-    RtlZeroMemory(subject, sizeof *subject);
-    subject->PrimaryToken = &StandInToken;
-}
-
-VOID NTAPI StandInReleaseSubjectContext(PSECURITY_SUBJECT_CONTEXT subject) {
-    subject->PrimaryToken = nullptr;
-}
-
-BOOLEAN NTAPI StandInTokenIsAdmin(PACCESS_TOKEN token) {
-    return token == &StandInToken;
-}
-
-struct StandIn {
-    const char* Name;
-    ULONG_PTR Routine;
-};
-
-bool SameName(const char* a, const char* b) {
-    while (*a != 0 && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
-// The start of the image a routine lies in: its pages are mapped from there on.
-UCHAR* ImageOf(PVOID routine) {
-    auto address = reinterpret_cast<ULONG_PTR>(routine) & ~static_cast<ULONG_PTR>(PAGE_SIZE - 1);
-    for (;; address -= PAGE_SIZE) {
-        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(address);
-        if (dos->e_magic == IMAGE_DOS_SIGNATURE && dos->e_lfanew > 0 && dos->e_lfanew < 0x1000 &&
-            reinterpret_cast<const IMAGE_NT_HEADERS*>(address + dos->e_lfanew)->Signature ==
-                IMAGE_NT_SIGNATURE) {
-            return reinterpret_cast<UCHAR*>(address);
-        }
-    }
-}
-
-// Points quilldrv's imports of the token queries at the stand-ins (once is enough;
-// again does no harm).
-void StandInForTokenQueries() {
-    static const StandIn standIns[] = {
-        {"SeCaptureSubjectContext", reinterpret_cast<ULONG_PTR>(StandInCaptureSubjectContext)},
-        {"SeReleaseSubjectContext", reinterpret_cast<ULONG_PTR>(StandInReleaseSubjectContext)},
-        {"SeTokenIsAdmin", reinterpret_cast<ULONG_PTR>(StandInTokenIsAdmin)},
-    };
-    UNICODE_STRING name;
-    RtlInitUnicodeString(&name, L"\\Driver\\quilldrv");
-    PVOID object = nullptr;
-    if (!NT_SUCCESS(ObReferenceObjectByName(&name, OBJ_CASE_INSENSITIVE, nullptr, 0, nullptr,
-                                            KernelMode, nullptr, &object))) {
-        return;
-    }
-    UCHAR* image = ImageOf(reinterpret_cast<PVOID>(
-        static_cast<PDRIVER_OBJECT>(object)->MajorFunction[IRP_MJ_DEVICE_CONTROL]));
-    ObDereferenceObject(object);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* dll = reinterpret_cast<PIMAGE_IMPORT_DESCRIPTOR>(image + imports.VirtualAddress);
-         dll->Name != 0; ++dll) {
-        auto* names = reinterpret_cast<PIMAGE_THUNK_DATA>(image + dll->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<PIMAGE_THUNK_DATA>(image + dll->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
-                continue;
-            }
-            const auto* byName =
-                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image + names->u1.AddressOfData);
-            for (const StandIn& standIn : standIns) {
-                if (SameName(reinterpret_cast<const char*>(byName->Name), standIn.Name)) {
-                    slots->u1.Function = standIn.Routine;
-                }
-            }
-        }
-    }
-}
-
 // Runs `send` on the top of the slot's stack, while the disk is plugged in.
 template <typename Send> NTSTATUS WithTopOfStack(ULONG slot, Send send) {
     if (slot >= QG_TESTBUS_SLOTS || !Disks[slot].Present || Disks[slot].Pdo == nullptr) {
@@ -698,6 +886,8 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
         *static_cast<uint32_t*>(buffer) = BusScans;
         IoInvalidateDeviceRelations(BusDevice, BusRelations);
         return Complete(irp, STATUS_SUCCESS, sizeof(uint32_t));
+    case IOCTL_QGBUS_ENABLE_INTERFACE:
+        return Complete(irp, EnableInterface(slot));
     case IOCTL_QGBUS_SECURITY:
         if (inLength != sizeof(uint32_t) || outLength != sizeof(QgSecurityContext)) {
             break;
@@ -724,7 +914,6 @@ NTSTATUS BusDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
             } else if (code == IOCTL_QGBUS_STOP_START) {
                 result.Status = StopStart(top);
             } else {
-                StandInForTokenQueries();
                 SendControl(top, control, result);
             }
         });
@@ -782,6 +971,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
         driver->MajorFunction[i] = Dispatch;
     }
     driver->DriverUnload = Unload;
+    KeInitializeEvent(&HandleTableLock, SynchronizationEvent, TRUE);
 
     UNICODE_STRING deviceName, linkName;
     RtlInitUnicodeString(&deviceName, QG_TESTBUS_DEVICE_NAME);

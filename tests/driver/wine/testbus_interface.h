@@ -19,6 +19,10 @@
 #define QG_TESTBUS_SLOTS 8
 #define QG_TESTBUS_INSTANCE_CHARS 32
 #define QG_TESTDISK_BYTES 4096 /* each disk's medium */
+/* IOCTL_STORAGE_GET_DEVICE_NUMBER: disk N is number 10 + N, partition 0. */
+#define QG_TESTDISK_FIRST_NUMBER 10
+/* Vendor and product strings of the storage descriptor, with their zero. */
+#define QG_TESTDISK_ID_CHARS 24
 
 /* FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, FILE_ANY_ACCESS. */
 #define QG_TESTBUS_CODE(function) ((0x22u << 16) | ((uint32_t)(function) << 2))
@@ -40,16 +44,22 @@
  * request the bus sends itself; out: QgSecurityContext. Wine 8 ends the device
  * host instead of answering (see testbus.cpp) */
 #define IOCTL_QGBUS_SECURITY QG_TESTBUS_CODE(0x90A)
+/* in: slot. Registers and enables the disk's GUID_DEVINTERFACE_DISK interface. The
+ * rig asks once the stack has started: Wine's IoRegisterDeviceInterface, called
+ * inside a start request, re-enters the stack. The removal disables it. */
+#define IOCTL_QGBUS_ENABLE_INTERFACE QG_TESTBUS_CODE(0x90B)
 
 /* What a disk reports and how it fails; changed by IOCTL_QGBUS_CHANGE_DISK for
  * the requests that come after. */
 struct QgDiskSettings {
     uint32_t Slot;
-    uint32_t BusType;         /* STORAGE_BUS_TYPE the storage query reports */
-    uint8_t FailStorageQuery; /* the storage query fails */
-    uint8_t FailStart;        /* IRP_MN_START_DEVICE fails */
-    uint8_t FixedMedia;       /* the storage descriptor reports fixed media */
-    uint8_t Reserved;
+    uint32_t BusType;                    /* STORAGE_BUS_TYPE the storage query reports */
+    uint8_t FailStorageQuery;            /* the storage query fails */
+    uint8_t FailStart;                   /* IRP_MN_START_DEVICE fails */
+    uint8_t FixedMedia;                  /* the storage descriptor reports fixed media */
+    uint8_t WriteProtected;              /* the medium: the writability query and writes fail */
+    char VendorId[QG_TESTDISK_ID_CHARS]; /* empty: the descriptor names none */
+    char ProductId[QG_TESTDISK_ID_CHARS];
 };
 
 struct QgPlugRequest {

@@ -1,5 +1,6 @@
 // The real quilldrv.sys in Wine's kernel, shown rather than tested:
-//   --demo   a write refused on a simulated USB disk and accepted on a SATA disk
+//   --demo   a write refused on a simulated USB disk and accepted on a SATA disk, then
+//            quillctl's listing, and the USB disk unprotected and protected again
 //   --bench  the cost of a ReadFile/WriteFile round trip with and without the filter
 //   --security program|driver  what Wine's SeCaptureSubjectContext and SeTokenIsAdmin
 //            return for a program's request or a driver's (quilldrv's sender check)
@@ -71,6 +72,14 @@ bool ShowWrite(const char* label, uint32_t slot, bool expectRefused) {
     return (write.status != kStatusSuccess) == expectRefused;
 }
 
+// Runs quillctl as an administrator would and shows what it printed.
+bool ShowQuillctl(const std::wstring& arguments) {
+    std::string output;
+    const int code = RunQuillctl(arguments, output);
+    std::printf("> quillctl %ls\n%s  (exit code %d)\n", arguments.c_str(), output.c_str(), code);
+    return code == 0;
+}
+
 int Demo() {
     if (!Prepare()) {
         return 1;
@@ -87,11 +96,20 @@ int Demo() {
         return 1;
     }
     std::printf("quilldrv.sys in Wine's kernel, on two simulated disks:\n");
-    const bool usbRefused = ShowWrite("USB disk:", usb.slot, true);
-    const bool sataAccepted = ShowWrite("SATA disk:", sata.slot, false);
+    bool shown = ShowWrite("USB disk:", usb.slot, true);
+    shown = ShowWrite("SATA disk:", sata.slot, false) && shown;
+
+    // The administrator's tool on the same disks: the USB disk is number 10.
+    const std::wstring number = std::to_wstring(DiskNumberOf(usb.slot));
+    shown = ShowQuillctl(L"status") && shown;
+    shown = ShowQuillctl(L"unprotect " + number) && shown;
+    shown = ShowWrite("USB disk:", usb.slot, false) && shown;
+    shown = ShowQuillctl(L"status") && shown;
+    shown = ShowQuillctl(L"protect " + number) && shown;
+    shown = ShowWrite("USB disk:", usb.slot, true) && shown;
     Unplug(usb);
     Unplug(sata);
-    return usbRefused && sataAccepted ? 0 : 1;
+    return shown ? 0 : 1;
 }
 
 // Round trips per second of a 512-byte WriteFile followed by a ReadFile.

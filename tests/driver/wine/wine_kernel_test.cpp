@@ -234,6 +234,92 @@ TEST_F(KernelStack, ExemptDiskIgnoresThePerDiskSwitch) {
 }
 
 // ---------------------------------------------------------------------------
+// quillctl, the administrator's tool, on the same disks
+// ---------------------------------------------------------------------------
+
+// One disk of each kind quillctl tells apart, numbered 10 to 15 by the bus.
+TEST_F(KernelStack, QuillctlTellsWhatHappensToWritesOnEachDisk) {
+    TestDisk usb = Disk(0, kBusTypeUsb, L"ctl_usb");
+    usb.vendor = "Vendor \"A\"";
+    usb.product = "Flash";
+    TestDisk fixed = Disk(1, kBusTypeUsb, L"ctl_usb_fixed");
+    fixed.fixedMedia = true;
+    fixed.vendor = "";
+    TestDisk exempt = Disk(2, kBusTypeUsb, L"ctl_exempt");
+    exempt.marker = MarkerWithCode(64, "KevCelA");
+    TestDisk sata = Disk(3, kBusTypeSata, L"ctl_sata");
+    TestDisk bare = Disk(4, kBusTypeUsb, L"ctl_no_filter");
+    bare.withFilter = false;
+    TestDisk locked = Disk(5, kBusTypeSata, L"ctl_medium_locked");
+    locked.writeProtected = true;
+    for (const TestDisk& disk : {usb, fixed, exempt, sata, bare, locked}) {
+        ASSERT_TRUE(Plug(disk));
+    }
+
+    std::string out;
+    ASSERT_EQ(RunQuillctl(L"status --json", out), 0) << out;
+    EXPECT_EQ(out.rfind("{\"driver\": \"running\", \"mode\": \"on\", \"disks\": [", 0), 0u) << out;
+    EXPECT_EQ(out.substr(out.size() - 3), "]}\n");
+    const char* const disks[] = {
+        R"({"number": 10, "bus": "USB", "vendor": "Vendor \"A\"", "product": "Flash", "size": 4096, "filter": true, "writes": "blocked"})",
+        R"({"number": 11, "bus": "USB", "vendor": "", "product": "Simulated Disk", "size": 4096, "filter": true, "writes": "blocked"})",
+        R"({"number": 12, "bus": "USB", "vendor": "QgTest", "product": "Simulated Disk", "size": 4096, "filter": true, "writes": "exempt"})",
+        R"({"number": 13, "bus": "SATA", "vendor": "QgTest", "product": "Simulated Disk", "size": 4096, "filter": true, "writes": "not covered"})",
+        R"({"number": 14, "bus": "USB", "vendor": "QgTest", "product": "Simulated Disk", "size": 4096, "filter": false, "writes": "no filter"})",
+        R"({"number": 15, "bus": "SATA", "vendor": "QgTest", "product": "Simulated Disk", "size": 4096, "filter": true, "writes": "write-protected by the disk"})",
+    };
+    for (const char* disk : disks) {
+        EXPECT_NE(out.find(disk), std::string::npos) << disk << "\nin " << out;
+    }
+
+    ASSERT_EQ(RunQuillctl(L"STATUS", out), 0) << out;
+    EXPECT_NE(out.find("Disk 10: USB, 4.0 KB, Vendor \"A\" Flash: writes blocked\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("QuillGuard driver: running\r\nProtection for the whole PC: on\r\n"),
+              std::string::npos)
+        << out;
+
+    // Nothing to switch on these: each says why and changes nothing.
+    struct Refusal {
+        const wchar_t* arguments;
+        int exitCode;
+        const char* says;
+    };
+    for (const Refusal& r :
+         {Refusal{L"unprotect 12", 0, "exemption marker"}, Refusal{L"protect 13", 0, "not on USB"},
+          Refusal{L"unprotect 14", 3, "no QuillGuard filter"},
+          Refusal{L"unprotect 99", 2, "no disk 99"}, Refusal{L"unprotect 1x", 1, "Usage:"},
+          Refusal{L"status --xml", 1, "Usage:"}, Refusal{L"", 1, "Usage:"}}) {
+        SCOPED_TRACE(testing::Message() << "quillctl " << r.arguments);
+        EXPECT_EQ(RunQuillctl(r.arguments, out), r.exitCode);
+        EXPECT_NE(out.find(r.says), std::string::npos) << out;
+    }
+    EXPECT_EQ(Write(0), kAccessDenied);
+    EXPECT_EQ(UserControl(0, kIoctlGetMode, 0, 4, kUntouched, 0).word, kModeOn);
+}
+
+// Each switch changes what a write to the USB disk gets, and only that disk's.
+TEST_F(KernelStack, QuillctlSwitchesProtectionForOneDiskAndForThePc) {
+    ASSERT_TRUE(Plug(Disk(0, kBusTypeUsb, L"ctl_switch_a")));
+    ASSERT_TRUE(Plug(Disk(1, kBusTypeUsb, L"ctl_switch_b")));
+    struct Step {
+        const wchar_t* arguments;
+        LONG first, second; // what a write to each disk gets afterwards
+    };
+    for (const Step& s :
+         {Step{L"unprotect 10", kSuccess, kAccessDenied},
+          Step{L"Protect 10", kAccessDenied, kAccessDenied}, Step{L"off", kSuccess, kSuccess},
+          Step{L"on", kAccessDenied, kAccessDenied}}) {
+        SCOPED_TRACE(testing::Message() << "quillctl " << s.arguments);
+        std::string out;
+        EXPECT_EQ(RunQuillctl(s.arguments, out), 0) << out;
+        EXPECT_EQ(Write(0), s.first);
+        EXPECT_EQ(Write(1), s.second);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // The control interface
 // ---------------------------------------------------------------------------
 
@@ -328,33 +414,41 @@ TEST_F(KernelStack, ModeOnDoesNotOverrideAnUnprotectedDisk) {
     EXPECT_EQ(Write(1), kAccessDenied);
 }
 
-// Under Wine the I/O manager never marks write access in the stack location, so
-// every user-mode state change is refused here; Windows grants it to an
-// administrator's write handle. Who may switch, by token and by the way the
-// request came, is the simulated I/O manager's to test: Wine's token queries
-// cannot tell a standard user (see docs/DEVELOPING.md).
-TEST_F(KernelStack, UserHandlesCannotSwitchProtectionOff) {
+// As on Windows, only a handle that grants write access may switch protection (the
+// rig marks it, and its token stand-in is an administrator's); any handle may ask.
+// Who else may switch, by token and by the way the request came, is the simulated
+// I/O manager's to test: Wine's token queries cannot tell a standard user.
+TEST_F(KernelStack, OnlyAWriteHandleSwitchesProtection) {
     ASSERT_TRUE(Plug(Disk(0, kBusTypeUsb, L"usb_user")));
-    struct Handle {
-        const char* what;
-        DWORD access;
-    };
-    for (const Handle h : {Handle{"no access", 0}, Handle{"read access", GENERIC_READ},
-                           Handle{"write access under Wine", kReadWrite}}) {
-        SCOPED_TRACE(h.what);
-        EXPECT_EQ(UserControl(0, kIoctlSetMode, 4, 0, kModeOff, h.access).status, kAccessDenied);
-        EXPECT_EQ(UserControl(0, kIoctlDriveUnprotect, 0, 4, kUntouched, h.access).status,
+    HandleCloser writer(OpenDisk(0, kReadWrite));
+    ASSERT_TRUE(writer);
+    for (const DWORD access : {DWORD{0}, DWORD{GENERIC_READ}}) {
+        SCOPED_TRACE(testing::Message() << "access 0x" << std::hex << access);
+        EXPECT_EQ(UserControl(0, kIoctlSetMode, 4, 0, kModeOff, access).status, kAccessDenied);
+        EXPECT_EQ(UserControl(0, kIoctlDriveUnprotect, 0, 4, kUntouched, access).status,
                   kAccessDenied);
-        EXPECT_EQ(UserControl(0, kIoctlDriveProtect, 0, 4, kUntouched, h.access).status,
+        EXPECT_EQ(UserControl(0, kIoctlDriveProtect, 0, 4, kUntouched, access).status,
                   kAccessDenied);
-        const IoResult probe = UserControl(0, kIoctlProbe, 0, 4, kUntouched, h.access);
+        const IoResult probe = UserControl(0, kIoctlProbe, 0, 4, kUntouched, access);
         EXPECT_EQ(probe.status, kSuccess);
         EXPECT_EQ(probe.information, 4u);
         EXPECT_EQ(probe.word, kModeOn);
-        const IoResult mode = UserControl(0, kIoctlGetMode, 0, 4, kUntouched, h.access);
+        const IoResult mode = UserControl(0, kIoctlGetMode, 0, 4, kUntouched, access);
         EXPECT_EQ(mode.status, kSuccess);
         EXPECT_EQ(mode.word, kModeOn);
     }
+    EXPECT_EQ(Write(0), kAccessDenied);
+
+    IoResult r = ControlDisk(writer.Get(), kIoctlDriveUnprotect, 0, 4);
+    EXPECT_EQ(r.status, kSuccess);
+    EXPECT_EQ(r.word, kModeOn);
+    EXPECT_EQ(Write(0), kSuccess);
+    EXPECT_EQ(ControlDisk(writer.Get(), kIoctlDriveProtect, 0, 4).status, kSuccess);
+    EXPECT_EQ(Write(0), kAccessDenied);
+    EXPECT_EQ(ControlDisk(writer.Get(), kIoctlSetMode, 4, 0, kModeOff).status, kSuccess);
+    EXPECT_EQ(UserControl(0, kIoctlGetMode, 0, 4, kUntouched, 0).word, kModeOff);
+    EXPECT_EQ(Write(0), kSuccess);
+    EXPECT_EQ(ControlDisk(writer.Get(), kIoctlSetMode, 4, 0, kModeOn).status, kSuccess);
     EXPECT_EQ(Write(0), kAccessDenied);
 }
 
