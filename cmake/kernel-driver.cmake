@@ -48,7 +48,9 @@ function(qg_kernel_driver name)
         -Wl,--entry,${QG_DRIVER_ENTRY}
         -Wl,--exclude-all-symbols
         -Wl,--dynamicbase -Wl,--nxcompat
-        -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000)
+        -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000
+        # Symbols for a crash dump's analysis and for the hardware submission.
+        -Wl,--pdb=$<TARGET_FILE_DIR:${name}>/${name}.pdb)
     set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".sys" OUTPUT_NAME ${name})
     add_dependencies(${name} qg_host_tools)
     add_custom_command(TARGET ${name} POST_BUILD

@@ -444,6 +444,20 @@ TEST_F(QuietSetup, ARefusedDriverFailsTheQuietInstallAndLeavesNothing) {
         << log;
 }
 
+// A setup built with a driver signed elsewhere (here with a second test key, as
+// Microsoft's would come back) carries it as it is, and its trial load passes.
+TEST_F(QuietSetup, ASetupBuiltWithAReturnedDriverInstallsThatDriverByteForByte) {
+    ASSERT_NE(ReadFileBytes(QG_RETURNED_DRIVER), ReadFileBytes(QG_X64_DRIVER));
+    EXPECT_EQ(Run(QG_RETURNED_SETUP_EXE, L"/quiet"),
+              static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_EQ(ReadFileBytes(SystemDriverFile()), ReadFileBytes(QG_RETURNED_DRIVER));
+    EXPECT_EQ(Run(QG_SETUP_EXE, L"/uninstall /quiet"),
+              static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_TRUE(WaitUntil([] { return !DriverServiceExists(); }, 10000));
+    DeleteTree(TempFolder() + L"\\_uninst.bin");
+    DeleteTree(TempFolder() + L"\\_uninst.log");
+}
+
 // What stops a quiet run before it changes anything, and its exit code.
 TEST_F(QuietSetup, WhatStopsAQuietRunEndsItWithItsCodeAndChangesNothing) {
     const wchar_t* appDefaults = L"Software\\Wine\\AppDefaults\\QuillGuardSetup.exe";
