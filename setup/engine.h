@@ -90,8 +90,8 @@ bool ExtractSetupFiles();
 // folder was removed.
 bool RemoveSetupFiles();
 bool DeleteFileInFolder(const wchar_t* folder, const wchar_t* name);
-// True on a native x64 processor (never on Windows 2000, nor where the platform
-// cannot tell the native processor).
+// True on a native x64 processor (never on Windows 2000, nor on Arm64 emulating
+// x64, nor where the platform cannot tell the native processor).
 bool IsNativeX64();
 
 // True when the disk that holds the Windows volume sits on the USB bus (a portable

@@ -102,9 +102,20 @@ bool IsNativeX64() {
     if (IsWindows2000()) {
         return false;
     }
-    // Looked up at run time: the function does not exist on every system setup starts on.
+    // Looked up at run time: the functions do not exist on every system setup starts
+    // on. On Arm64, an x64 program is emulated and GetNativeSystemInfo answers x64;
+    // only IsWow64Process2 (Windows 10 1709 and later) names the real machine.
+    const HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+    using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    const FARPROC wow64 = GetProcAddress(kernel32, "IsWow64Process2");
+    USHORT process = 0;
+    USHORT native = 0;
+    if (wow64 != nullptr && reinterpret_cast<IsWow64Process2Fn>(reinterpret_cast<void (*)()>(
+                                wow64))(GetCurrentProcess(), &process, &native)) {
+        return native == IMAGE_FILE_MACHINE_AMD64;
+    }
     using GetNativeSystemInfoFn = void(WINAPI*)(SYSTEM_INFO*);
-    const FARPROC proc = GetProcAddress(GetModuleHandleW(L"kernel32"), "GetNativeSystemInfo");
+    const FARPROC proc = GetProcAddress(kernel32, "GetNativeSystemInfo");
     if (proc == nullptr) {
         return false;
     }

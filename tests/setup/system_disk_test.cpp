@@ -51,6 +51,37 @@ std::vector<std::wstring> Sorted(std::vector<std::wstring> names) {
     return names;
 }
 
+// IsWow64Process2 as an x64 program hears it on the machine the test chose.
+USHORT AnsweredNativeMachine = IMAGE_FILE_MACHINE_ARM64;
+BOOL WINAPI AnsweringIsWow64Process2(HANDLE, USHORT* process, USHORT* native) {
+    *process = IMAGE_FILE_MACHINE_UNKNOWN;
+    *native = AnsweredNativeMachine;
+    return TRUE;
+}
+using GetProcAddressFn = FARPROC(WINAPI*)(HMODULE, LPCSTR);
+GetProcAddressFn RealGetProcAddress;
+FARPROC WINAPI AnsweringGetProcAddress(HMODULE module, LPCSTR name) {
+    return lstrcmpA(name, "IsWow64Process2") == 0
+               ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&AnsweringIsWow64Process2))
+               : RealGetProcAddress(module, name);
+}
+
+// On Arm64, GetNativeSystemInfo tells an emulated x64 program that the machine is
+// x64; the native machine decides.
+TEST(SystemDisk, AnX64ProgramEmulatedOnArm64IsNotOnANativeX64) {
+    RealGetProcAddress = reinterpret_cast<GetProcAddressFn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "GetProcAddress")));
+    OwnImportSwap swap("kernel32.dll", "GetProcAddress",
+                       reinterpret_cast<void*>(&AnsweringGetProcAddress));
+    ASSERT_TRUE(swap.Swapped());
+    for (const USHORT machine :
+         {USHORT{IMAGE_FILE_MACHINE_ARM64}, USHORT{IMAGE_FILE_MACHINE_AMD64}}) {
+        AnsweredNativeMachine = machine;
+        EXPECT_EQ(IsNativeX64(), machine == IMAGE_FILE_MACHINE_AMD64)
+            << "machine 0x" << std::hex << machine;
+    }
+}
+
 TEST(SystemDisk, AWindowsThatStartsFromUsbGetsABoxAndNothingIsInstalled) {
     MachineState machine;
     const auto tempBefore = Sorted(FolderEntries(TempFolder()));
