@@ -127,3 +127,11 @@ function(qg_sign target)
                 $<TARGET_FILE:${target}>
         VERBATIM)
 endfunction()
+
+# qg_ship(target): a program of dist/: copied there once signed.
+function(qg_ship target)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${QG_DIST_DIR}
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${QG_DIST_DIR}/
+        VERBATIM)
+endfunction()

@@ -338,6 +338,15 @@ protected:
         return code;
     }
 
+    // As a fleet tool removes the product; what every removal leaves goes too.
+    void RemoveQuietlyThroughSetup() {
+        EXPECT_EQ(Run(QG_SETUP_EXE, L"/uninstall /quiet"),
+                  static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+        EXPECT_TRUE(WaitUntil([] { return !DriverServiceExists(); }, 10000));
+        DeleteTree(TempFolder() + L"\\_uninst.bin");
+        DeleteTree(TempFolder() + L"\\_uninst.log");
+    }
+
     const std::wstring log_ = TempFolder() + L"\\qg-setup.log";
 };
 
@@ -418,11 +427,7 @@ TEST_F(QuietSetup, AQuietInstallWritesTheProductAndItsEntryAndItsQuietRemovalTak
 
     // Installed again before the restart, and removed through setup.
     EXPECT_EQ(Run(QG_SETUP_EXE, L"/quiet"), static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
-    EXPECT_EQ(Run(QG_SETUP_EXE, L"/uninstall /quiet"),
-              static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
-    EXPECT_TRUE(WaitUntil([] { return !DriverServiceExists(); }, 10000));
-    DeleteTree(TempFolder() + L"\\_uninst.bin");
-    DeleteTree(TempFolder() + L"\\_uninst.log");
+    RemoveQuietlyThroughSetup();
 }
 
 // A quiet install that Windows refuses the driver of leaves nothing and logs why.
@@ -451,11 +456,7 @@ TEST_F(QuietSetup, ASetupBuiltWithAReturnedDriverInstallsThatDriverByteForByte) 
     EXPECT_EQ(Run(QG_RETURNED_SETUP_EXE, L"/quiet"),
               static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
     EXPECT_EQ(ReadFileBytes(SystemDriverFile()), ReadFileBytes(QG_RETURNED_DRIVER));
-    EXPECT_EQ(Run(QG_SETUP_EXE, L"/uninstall /quiet"),
-              static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
-    EXPECT_TRUE(WaitUntil([] { return !DriverServiceExists(); }, 10000));
-    DeleteTree(TempFolder() + L"\\_uninst.bin");
-    DeleteTree(TempFolder() + L"\\_uninst.log");
+    RemoveQuietlyThroughSetup();
 }
 
 // What stops a quiet run before it changes anything, and its exit code.
