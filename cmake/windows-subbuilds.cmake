@@ -75,5 +75,7 @@ if(QG_SIGNING_DIR)
     set_tests_properties(${QG_TEST_PREFIX}Signing.ThroughAPkcs11Token
                          ${QG_TEST_PREFIX}Signing.WithATimeStamp
                          ${QG_TEST_PREFIX}Signing.TestRootSignsCodeSignersOnlyAndLeavesNoKey
-                         PROPERTIES TIMEOUT 120)
+                         PROPERTIES TIMEOUT 120
+                         # The first two hold test keys in the tree while they run.
+                         RESOURCE_LOCK build_tree_keys)
 endif()
