@@ -16,18 +16,19 @@ namespace {
 
 // What this install created, so that a failure takes back exactly that and nothing
 // that was there before.
+struct InstalledFile {
+    wchar_t path[FORMATTED_PATH_CAPACITY];
+    bool created;
+};
+constexpr size_t INSTALLED_FILES = 3; // the driver, the launcher, quillctl
+
 struct InstallRecord {
     wchar_t vendorFolder[FORMATTED_PATH_CAPACITY];
     wchar_t productFolder[FORMATTED_PATH_CAPACITY];
-    wchar_t installedDriver[FORMATTED_PATH_CAPACITY];
-    wchar_t installedLauncher[FORMATTED_PATH_CAPACITY];
-    wchar_t installedTool[FORMATTED_PATH_CAPACITY];
+    InstalledFile installed[INSTALLED_FILES]; // in the order they are copied
     wchar_t systemDriver[PATH_CAPACITY];
     bool createdVendorFolder;
     bool createdProductFolder;
-    bool createdInstalledDriver;
-    bool createdInstalledLauncher;
-    bool createdInstalledTool;
     bool createdSystemDriver;
     bool createdService;
     bool createdEntry;
@@ -138,14 +139,18 @@ bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
         return false;
     }
     const wchar_t* folder = record->productFolder;
-    if (!Step(IDS_STEP_COPY,
-              CopyIntoFolder(ExtractHeld.driver.Get(), folder, DRIVER_FILE, record->installedDriver,
-                             &record->createdInstalledDriver) &&
-                  CopyIntoFolder(ExtractHeld.launcher.Get(), folder, LAUNCHER_FILE,
-                                 record->installedLauncher, &record->createdInstalledLauncher) &&
-                  CopyIntoFolder(ExtractHeld.tool.Get(), folder, CONTROL_TOOL_FILE,
-                                 record->installedTool, &record->createdInstalledTool),
-              failure)) {
+    const struct {
+        HANDLE source;
+        const wchar_t* name;
+    } files[INSTALLED_FILES] = {{ExtractHeld.driver.Get(), DRIVER_FILE},
+                                {ExtractHeld.launcher.Get(), LAUNCHER_FILE},
+                                {ExtractHeld.tool.Get(), CONTROL_TOOL_FILE}};
+    bool copied = true;
+    for (size_t i = 0; i < INSTALLED_FILES && copied; ++i) {
+        copied = CopyIntoFolder(files[i].source, folder, files[i].name, record->installed[i].path,
+                                &record->installed[i].created);
+    }
+    if (!Step(IDS_STEP_COPY, copied, failure)) {
         return false;
     }
     if (!SystemDriverPath(record->systemDriver, DRIVER_NAME)) {
@@ -155,10 +160,10 @@ bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
     record->createdService = !ServiceIsRegistered(DRIVER_NAME);
     const unsigned result = InstallDriverService(folder, DRIVER_NAME);
     const DWORD error = GetLastError();
-    const bool copied =
-        result != INSTALL_RESULT_NO_SYSTEM_DIRECTORY && result != INSTALL_RESULT_COPY_FAILED;
     SetLastError(error);
-    if (!Step(IDS_STEP_DRIVER_FILE, copied, failure)) {
+    if (!Step(IDS_STEP_DRIVER_FILE,
+              result != INSTALL_RESULT_NO_SYSTEM_DIRECTORY && result != INSTALL_RESULT_COPY_FAILED,
+              failure)) {
         return false;
     }
     SetLastError(error);
@@ -166,9 +171,9 @@ bool RunInstallSteps(InstallRecord* record, InstallFailure* failure) {
         return false;
     }
     // A removal since the last restart may have left these files to be deleted then.
-    KeepAtRestart(record->installedDriver);
-    KeepAtRestart(record->installedLauncher);
-    KeepAtRestart(record->installedTool);
+    for (const InstalledFile& file : record->installed) {
+        KeepAtRestart(file.path);
+    }
     KeepAtRestart(record->systemDriver);
     // A class filter that cannot load keeps every disk from starting, the boot disk
     // included: it starts with Windows, and is registered, only once Windows has
@@ -198,14 +203,10 @@ void TakeBack(const InstallRecord& record) {
     if (record.createdSystemDriver) {
         DeleteNowOrAtRestart(record.systemDriver, false);
     }
-    if (record.createdInstalledTool) {
-        DeleteNowOrAtRestart(record.installedTool, false);
-    }
-    if (record.createdInstalledLauncher) {
-        DeleteNowOrAtRestart(record.installedLauncher, false);
-    }
-    if (record.createdInstalledDriver) {
-        DeleteNowOrAtRestart(record.installedDriver, false);
+    for (size_t i = INSTALLED_FILES; i-- > 0;) {
+        if (record.installed[i].created) {
+            DeleteNowOrAtRestart(record.installed[i].path, false);
+        }
     }
     if (record.createdProductFolder) {
         DeleteNowOrAtRestart(record.productFolder, true);
