@@ -64,7 +64,9 @@ int SwitchMode(bool on) {
     DWORD numbers[MAX_DISKS];
     size_t count = 0;
     for (size_t i = 0; i < DiskCount; ++i) {
-        filtered = filtered != nullptr || !Disks[i].filter ? filtered : &Disks[i];
+        if (filtered == nullptr && Disks[i].filter) {
+            filtered = &Disks[i]; // the mode is the driver's: any filtered stack carries it
+        }
         // The disks whose writes the switch changes.
         if (Disks[i].filter && Disks[i].busType == BusTypeUsb && !Disks[i].exempt) {
             numbers[count++] = Disks[i].number;
